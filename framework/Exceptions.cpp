@@ -1,0 +1,11 @@
+#include "framework/Exceptions.h"
+
+void AfxThrowUserException()
+{
+    throw CUserException();
+}
+
+void AfxThrowMemoryException()
+{
+    throw CMemoryException();
+}

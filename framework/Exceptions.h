@@ -1,0 +1,22 @@
+#pragma once
+// The framework's exception kinds. Only the hard assertion and the framework itself throw.
+
+class CException {
+public:
+    virtual ~CException() = default;
+    virtual const char* What() const { return "exception"; }
+};
+
+// The user has already been told: the operation is abandoned and the handler stays silent.
+class CUserException : public CException {
+public:
+    const char* What() const override { return "user exception"; }
+};
+
+class CMemoryException : public CException {
+public:
+    const char* What() const override { return "out of memory"; }
+};
+
+[[noreturn]] void AfxThrowUserException();
+[[noreturn]] void AfxThrowMemoryException();

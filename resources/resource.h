@@ -1,0 +1,9 @@
+// Resource identifiers of both programs.
+#pragma once
+#define IDR_MAINFRAME           129   // program icon
+#define IDB_SPLASH              133   // splash bitmap, 358 x 220, 256 colours
+#define IDD_PROGRESS            105   // setup progress dialog
+#define IDD_GREETING            134
+#define IDD_LICENSE             135
+#define IDC_PROGRESS            1000
+#define IDC_STATUS_TEXT         1001

@@ -1,0 +1,53 @@
+# Shared by scripts/test and scripts/demo. Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# Installs the Debian packages that are missing. Never wine32 or the i386 architecture:
+# this kernel cannot run 32-bit code, and either would break the wine command.
+install_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "== installing: ${missing[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+    binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 lzma-dev googletest g++ clang xz-utils)
+RUN_PACKAGES=(wine wine64 xvfb xauth imagemagick x11-apps)
+
+configure_build() { # dir toolchain-or-empty testing(ON/OFF) [extra args]
+    local dir=$1 tc=$2 testing=$3; shift 3
+    local args=(-G Ninja -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING="$testing")
+    [ -n "$tc" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$tc")
+    cmake "${args[@]}" "$@" >/dev/null
+}
+
+# Starts a private Wine environment: a fresh prefix, an X server and a persistent
+# wineserver. Sets WINEPREFIX and DISPLAY; wine_env_stop undoes it.
+wine_env_start() {
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX
+    WINEPREFIX=$(mktemp -d /tmp/wayfarer-prefix.XXXXXX)
+    local n=$(( (RANDOM % 400) + 100 ))
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    wineserver -p >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1 || true
+    # A crash must fail a test, not hang it behind a dialog.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+}
+
+wine_env_stop() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+    case "${WINEPREFIX:-}" in /tmp/wayfarer-prefix.*) rm -rf "$WINEPREFIX" ;; esac
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The portable starter's application object: all work happens in InitInstance.
+#include "framework/WinApp.h"
+#include "framework/CString.h"
+
+class CSplashScreenEx;
+
+// Does nothing on construction or destruction; marks the error catcher's scope.
+struct CErrorCatcherScope {};
+
+class CPortableStarterApp : public CWinApp {
+public:
+    CPortableStarterApp() = default;
+    ~CPortableStarterApp() override;
+
+    BOOL InitInstance() override;
+
+    BOOL StartPortable();
+    BOOL StopPortable();
+
+    CErrorCatcherScope m_errorCatcherScope;
+    BOOL m_bSilent = 0;
+    BOOL m_bU3 = 0;
+    CSplashScreenEx* m_pSplash = nullptr;
+    CString m_strRootFolder;
+    CString m_strUnpackFolder;
+
+private:
+    void SetLanguageMode(const CString& sLang);
+    void CloseMode();
+};
+
+// The value of "/name=" or "-name=" in the command line; empty when absent.
+CString GetCmdLineOption(const CString& sCmdLine, const char* pszName);

@@ -1,0 +1,4 @@
+// The program's single application object.
+#include "starter/PortableStarterApp.h"
+
+static CPortableStarterApp theApp;

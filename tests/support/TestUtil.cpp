@@ -1,0 +1,139 @@
+#include "TestUtil.h"
+
+#include <vector>
+
+namespace testutil {
+
+CTempDir::CTempDir()
+{
+    char szTemp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, szTemp);
+    static LONG s_n = 0;
+    char szName[MAX_PATH];
+    wsprintfA(szName, "%swft%lu_%ld_%lu", szTemp, ::GetCurrentProcessId(), ::InterlockedIncrement(&s_n),
+              ::GetTickCount());
+    m_path = szName;
+    CreateFolders(m_path);
+}
+
+CTempDir::~CTempDir()
+{
+    RemoveTree(m_path);
+}
+
+bool CreateFolders(const std::string& path)
+{
+    if (path.empty() || FolderExists(path))
+        return true;
+    size_t pos = path.find_last_of("\\/");
+    if (pos != std::string::npos && pos > 2)
+        CreateFolders(path.substr(0, pos));
+    return ::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    size_t pos = path.find_last_of("\\/");
+    if (pos != std::string::npos)
+        CreateFolders(path.substr(0, pos));
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD n = 0;
+    BOOL ok = ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+    ::CloseHandle(h);
+    return ok && n == bytes.size();
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes)
+{
+    bytes.clear();
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    char buf[65536];
+    DWORD n = 0;
+    while (::ReadFile(h, buf, sizeof(buf), &n, nullptr) && n > 0)
+        bytes.append(buf, n);
+    ::CloseHandle(h);
+    return true;
+}
+
+std::string ReadFileOrEmpty(const std::string& path)
+{
+    std::string s;
+    ReadFileBytes(path, s);
+    return s;
+}
+
+bool FileExists(const std::string& path)
+{
+    DWORD a = ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path)
+{
+    DWORD a = ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string& path)
+{
+    DWORD a = ::GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return;
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = ::FindFirstFileA((path + "\\*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = fd.cFileName;
+                if (name != "." && name != "..")
+                    RemoveTree(path + "\\" + name);
+            } while (::FindNextFileA(h, &fd));
+            ::FindClose(h);
+        }
+        ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::RemoveDirectoryA(path.c_str());
+    } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
+        ::RemoveDirectoryA(path.c_str());
+    } else {
+        ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(path.c_str());
+    }
+}
+
+std::string ModuleFolder()
+{
+    char sz[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, sz, MAX_PATH);
+    std::string s(sz, n);
+    return s.substr(0, s.find_last_of('\\'));
+}
+
+int RunAndWait(const std::string& cmdLine, DWORD dwTimeoutMs, const char* pszCurrentDir)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> cmd(cmdLine.begin(), cmdLine.end());
+    cmd.push_back(0);
+    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, pszCurrentDir, &si, &pi))
+        return -1;
+    ::CloseHandle(pi.hThread);
+    int rc;
+    if (::WaitForSingleObject(pi.hProcess, dwTimeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(pi.hProcess, 1);
+        rc = -2;
+    } else {
+        DWORD code = 0;
+        ::GetExitCodeProcess(pi.hProcess, &code);
+        rc = static_cast<int>(code);
+    }
+    ::CloseHandle(pi.hProcess);
+    return rc;
+}
+
+}  // namespace testutil
