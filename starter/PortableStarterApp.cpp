@@ -7,16 +7,6 @@ BOOL CPortableStarterApp::InitInstance()
     return TRUE;
 }
 
-BOOL CPortableStarterApp::StartPortable()
-{
-    return FALSE;
-}
-
-BOOL CPortableStarterApp::StopPortable()
-{
-    return FALSE;
-}
-
 void CPortableStarterApp::SetLanguageMode(const CString&)
 {
 }
