@@ -10,7 +10,7 @@ if(WIN32)
     # Static runtime: the programs run on a bare host with no DLL beside them.
     # No link time stamp: two builds of one commit are bit-identical.
     add_link_options(-static -static-libgcc -static-libstdc++
-        -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat)
+        -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat -s)
     if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
         add_link_options(-Wl,--high-entropy-va)
     endif()
