@@ -415,6 +415,11 @@ void TsTraceReset()
     g_bLineStart = true;
 }
 
+void TsSoftAssertFailed(const char* pszSourcePath, int nLine)
+{
+    TsTrace("!!!SA %s: %d\n", "!!!SOFTASSERT!!! %s: %d\n", pszSourcePath, nLine);
+}
+
 void TsSetAssertReporter(TsAssertReporter pfn)
 {
     g_pfnAssertReporter = pfn;

@@ -48,8 +48,10 @@ void TsTraceReset();
 using TsAssertReporter = void (*)(const char* pszText);
 void TsSetAssertReporter(TsAssertReporter pfn);
 
+// The soft assertion: records "!!!SA <source>: <line>" in the trace and goes on.
+void TsSoftAssertFailed(const char* pszSourcePath, int nLine);
 #define SOFTASSERT(cond) \
-    do { if (!(cond)) TsTrace("!!!SA %s: %d\n", "!!!SOFTASSERT!!! %s: %d\n", __FILE__, __LINE__); } while (0)
+    do { if (!(cond)) TsSoftAssertFailed(__FILE__, __LINE__); } while (0)
 
 // --- error text and stamps -------------------------------------------------------
 // "<system text> (%X)", or "Error (%X)" when the system has no text for the code.
