@@ -5,7 +5,7 @@
 #include "LocalizationStrings/LocalizedStringsMap.h"
 #include "Strings/TsLog.h"
 #include "framework/Exceptions.h"
-#include "support/TestUtil.h"
+#include "TestUtil.h"
 
 using testutil::CTempDir;
 using testutil::WriteFileBytes;
