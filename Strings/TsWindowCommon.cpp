@@ -1,5 +1,6 @@
 #include "Strings/TsWindowCommon.h"
 
+#include "LocalizationStrings/LocalizedStringsMap.h"
 #include "Strings/TsLock.h"
 #include "Strings/TsLog.h"
 #include "framework/WinApp.h"
@@ -29,6 +30,8 @@ const UINT kSystemErrorFlags = MB_ICONERROR | MB_SYSTEMMODAL | MB_TOPMOST;  // 0
 // The caption of a kind from the loaded language table, else its built-in English caption.
 CString KindCaption(const KindInfo& k)
 {
+    if (static_cast<int>(k.nCaptionId) < GetLocalizedStringCount())
+        return CLocalizedString(static_cast<int>(k.nCaptionId));
     return CString(k.pszDefaultCaption);
 }
 

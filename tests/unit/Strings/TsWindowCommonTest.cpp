@@ -2,6 +2,8 @@
 
 #include "Strings/TsLog.h"
 #include "Strings/TsWindowCommon.h"
+#include "LocalizationStrings/LocalizedStringsMap.h"
+#include "TestUtil.h"
 #include "UiDriver.h"
 
 namespace {
@@ -178,4 +180,20 @@ TEST_F(UserRegInfo, MailAccountThenWindowsUser)
     EXPECT_FALSE(GetUserRegInfo(info));
     EXPECT_STREQ(szUser, info.sName);
     EXPECT_STREQ("", info.sEmail);
+}
+
+TEST(TsMsgBox, CaptionComesFromTheLoadedLanguage)
+{
+    testutil::CTempDir dir;
+    testutil::WriteFileBytes(dir / "de-German.tsi", "1059 \"Tessaly Warnung\"\n");
+    CString sName = "de-German";
+    ASSERT_TRUE(LoadLanguage(sName, dir.Path().c_str(), false));
+    CUiDriver driver;
+    TsMsgBox(3, nullptr, "text");
+    TsMsgBox(4, nullptr, "text");
+    ResetLocalizedStrings();
+    std::vector<UiBox> boxes = driver.Boxes();
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_EQ("Tessaly Warnung", boxes[0].caption);
+    EXPECT_EQ("Tessaly Error", boxes[1].caption) << "ids the file does not list keep the built-in text";
 }
