@@ -1,0 +1,17 @@
+#pragma once
+// Per-thread storage: one slot for the whole process, allocated before the main code runs,
+// holding a zero-filled block per thread.
+#include <windows.h>
+
+struct CTsLockStack;
+
+struct TsThreadBlock {
+    CTsLockStack* pLockStack;   // the thread's leveled locks, null while it holds none
+    BYTE reserved[44 - sizeof(void*)];
+};
+
+// The calling thread's block, allocated zero-filled on its first use. Never null: a failed
+// allocation ends in the hard assertion.
+TsThreadBlock* GetThreadBlock();
+// The calling thread's block if it has one yet, else null (allocates nothing).
+TsThreadBlock* PeekThreadBlock();
