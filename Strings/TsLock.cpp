@@ -85,7 +85,7 @@ CTsMutex::CTsMutex(const char* pszName, int nLevel) : m_nLevel(nLevel)
         TsSetObjectIntegrity(SE_KERNEL_OBJECT, m_hObject, nullptr);
 }
 
-CTsMutex::CTsMutex(HANDLE hMutex, int nLevel) : m_hObject(hMutex), m_nLevel(nLevel) {}
+CTsMutex::CTsMutex(int nLevel, HANDLE hMutex) : m_hObject(hMutex), m_nLevel(nLevel) {}
 
 CTsMutex::~CTsMutex()
 {

@@ -26,7 +26,7 @@ public:
     // label. A null name gives an unnamed mutex.
     CTsMutex(const char* pszName, int nLevel);
     // Takes ownership of a mutex handle made elsewhere.
-    CTsMutex(HANDLE hMutex, int nLevel);
+    CTsMutex(int nLevel, HANDLE hMutex);
     ~CTsMutex() override;
     CTsMutex(const CTsMutex&) = delete;
     CTsMutex& operator=(const CTsMutex&) = delete;

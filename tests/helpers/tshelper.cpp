@@ -57,7 +57,7 @@ int main(int argc, char** argv)
         std::string cmd = argv[i];
         const char* arg = i + 1 < argc ? argv[i + 1] : "";
         if (cmd == "-o") {
-            g_out = std::fopen(arg, "a");
+            g_out = std::fopen(arg, "ab");
             ++i;
         } else if (cmd == "connect") {
             bool bCreated = false;
