@@ -1,0 +1,35 @@
+#pragma once
+// Helpers of the end-to-end tests: where the built programs are, the records the stand-ins
+// write, and the watcher field of the product's shared data block read from outside.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// The build folder that holds starter/, standins/, tools/.
+std::string BuildFolder();
+std::string StandInPath(const char* pszName);   // "TessTaskBarIcon" -> ...\standins\TessTaskBarIcon.exe
+
+// The lines a stand-in recorded beside its program (empty when it recorded nothing).
+std::vector<std::string> ReadRecord(const std::string& sProgramPath);
+bool RecordHas(const std::string& sProgramPath, const std::string& sLine);
+// Waits until the record holds sLine; false after dwTimeoutMs.
+bool WaitForRecord(const std::string& sProgramPath, const std::string& sLine, DWORD dwTimeoutMs);
+
+// The watcher handle and its companion word in the shared data block, read under the
+// interprocess mutex; null when no process holds the block.
+struct WatcherField {
+    HWND hWnd = nullptr;
+    DWORD dwCompanion = 0;
+};
+WatcherField ReadWatcherField();
+void WriteWatcherField(HWND hWnd, DWORD dwCompanion);
+HWND WaitForWatcher(DWORD dwTimeoutMs);
+
+// Starts a program without waiting; returns the process handle (caller closes) or null.
+HANDLE StartProcess(const std::string& sProgram, const std::string& sArgs, const std::string& sFolder);
+bool WaitForExit(HANDLE hProcess, DWORD dwTimeoutMs, DWORD* pdwExitCode = nullptr);
+
+}  // namespace e2e
