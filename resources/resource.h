@@ -7,3 +7,6 @@
 #define IDD_LICENSE             135
 #define IDC_PROGRESS            1000
 #define IDC_STATUS_TEXT         1001
+#define IDC_GREETING_PICTURE    1003
+#define IDC_LICENSE_HEADER      1004
+#define IDC_LICENSE_TEXT        1005

@@ -86,7 +86,7 @@ WatcherField ReadWatcherField()
 {
     WatcherField w;
     WithBlock([&](BYTE* p) {
-        w.hWnd = static_cast<HWND>(::LongToHandle(*reinterpret_cast<LONG*>(p + 228)));
+        w.hWnd = static_cast<HWND>(LongToHandle(*reinterpret_cast<LONG*>(p + 228)));
         w.dwCompanion = *reinterpret_cast<DWORD*>(p + 3488);
     });
     return w;
@@ -95,7 +95,7 @@ WatcherField ReadWatcherField()
 void WriteWatcherField(HWND hWnd, DWORD dwCompanion)
 {
     WithBlock([&](BYTE* p) {
-        *reinterpret_cast<LONG*>(p + 228) = ::HandleToLong(hWnd);
+        *reinterpret_cast<LONG*>(p + 228) = HandleToLong(hWnd);
         *reinterpret_cast<DWORD*>(p + 3488) = dwCompanion;
     });
 }
@@ -111,6 +111,17 @@ HWND WaitForWatcher(DWORD dwTimeoutMs)
             return nullptr;
         ::Sleep(50);
     }
+}
+
+CChild::~CChild()
+{
+    if (!m_h)
+        return;
+    if (::WaitForSingleObject(m_h, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(m_h, 99);
+        ::WaitForSingleObject(m_h, 5000);
+    }
+    ::CloseHandle(m_h);
 }
 
 HANDLE StartProcess(const std::string& sProgram, const std::string& sArgs, const std::string& sFolder)

@@ -28,6 +28,21 @@ WatcherField ReadWatcherField();
 void WriteWatcherField(HWND hWnd, DWORD dwCompanion);
 HWND WaitForWatcher(DWORD dwTimeoutMs);
 
+// Owns a started process: ends it if it still runs when the test is over, so that a failed
+// test leaves nothing behind for the next one.
+class CChild {
+public:
+    explicit CChild(HANDLE h = nullptr) : m_h(h) {}
+    ~CChild();
+    CChild(const CChild&) = delete;
+    CChild& operator=(const CChild&) = delete;
+    HANDLE Get() const { return m_h; }
+    DWORD Pid() const { return m_h ? ::GetProcessId(m_h) : 0; }
+    explicit operator bool() const { return m_h != nullptr; }
+private:
+    HANDLE m_h;
+};
+
 // Starts a program without waiting; returns the process handle (caller closes) or null.
 HANDLE StartProcess(const std::string& sProgram, const std::string& sArgs, const std::string& sFolder);
 bool WaitForExit(HANDLE hProcess, DWORD dwTimeoutMs, DWORD* pdwExitCode = nullptr);

@@ -26,8 +26,9 @@ TEST(StandIns, TrayProgramPublishesItsWatcherAndAnswersMessages)
 {
     CTempDir dir;
     std::string sTray = CopyStandIn(dir, "TessTaskBarIcon");
-    HANDLE hProcess = e2e::StartProcess(sTray, "", dir.Path());
-    ASSERT_NE(nullptr, hProcess);
+    e2e::CChild child(e2e::StartProcess(sTray, "", dir.Path()));
+    ASSERT_TRUE(child);
+    HANDLE hProcess = child.Get();
 
     HWND hWatcher = e2e::WaitForWatcher(10000);
     ASSERT_NE(nullptr, hWatcher);
@@ -49,7 +50,6 @@ TEST(StandIns, TrayProgramPublishesItsWatcherAndAnswersMessages)
     EXPECT_EQ("exit", rec.back());
     // It takes its handle back out of the block when it ends.
     EXPECT_EQ(nullptr, e2e::ReadWatcherField().hWnd);
-    ::CloseHandle(hProcess);
 }
 
 TEST(StandIns, TrayProgramBehaviourFollowsItsSettings)
@@ -59,8 +59,9 @@ TEST(StandIns, TrayProgramBehaviourFollowsItsSettings)
     ASSERT_TRUE(testutil::WriteFileBytes(dir / "TessTaskBarIcon.ini",
                                          "[StandIn]\r\nPublishAfterMs=1500\r\nIgnoreClose=1\r\n"));
     DWORD dwStart = ::GetTickCount();
-    HANDLE hProcess = e2e::StartProcess(sTray, "", dir.Path());
-    ASSERT_NE(nullptr, hProcess);
+    e2e::CChild child(e2e::StartProcess(sTray, "", dir.Path()));
+    ASSERT_TRUE(child);
+    HANDLE hProcess = child.Get();
     HWND hWatcher = e2e::WaitForWatcher(10000);
     ASSERT_NE(nullptr, hWatcher);
     EXPECT_GE(::GetTickCount() - dwStart, 1400u);
@@ -70,7 +71,6 @@ TEST(StandIns, TrayProgramBehaviourFollowsItsSettings)
     EXPECT_FALSE(e2e::WaitForExit(hProcess, 1000));
     ::TerminateProcess(hProcess, 1);
     e2e::WaitForExit(hProcess, 5000);
-    ::CloseHandle(hProcess);
     // Killed, it leaves a dead handle behind, as a crashed product would.
     HWND hLeft = e2e::ReadWatcherField().hWnd;
     EXPECT_FALSE(hLeft && ::IsWindow(hLeft));
@@ -81,26 +81,24 @@ TEST(StandIns, KeycardsAndInstallerRecordTheirArguments)
     CTempDir dir;
     std::string sKeycards = CopyStandIn(dir, "Keycards");
     ASSERT_TRUE(testutil::WriteFileBytes(dir / "Keycards.ini", "[StandIn]\r\nExitCode=3\r\n"));
-    HANDLE hProcess = e2e::StartProcess(sKeycards, "-bc", dir.Path());
-    ASSERT_NE(nullptr, hProcess);
+    e2e::CChild keycards(e2e::StartProcess(sKeycards, "-bc", dir.Path()));
+    ASSERT_TRUE(keycards);
     DWORD dwExit = 0;
-    ASSERT_TRUE(e2e::WaitForExit(hProcess, 10000, &dwExit));
+    ASSERT_TRUE(e2e::WaitForExit(keycards.Get(), 10000, &dwExit));
     EXPECT_EQ(3u, dwExit);
     std::vector<std::string> rec = e2e::ReadRecord(sKeycards);
     ASSERT_EQ(2u, rec.size());
-    EXPECT_EQ(StartLine(hProcess, dir.Path(), "-bc"), rec[0]);
+    EXPECT_EQ(StartLine(keycards.Get(), dir.Path(), "-bc"), rec[0]);
     EXPECT_EQ("exit 3", rec[1]);
-    ::CloseHandle(hProcess);
 
     std::string sInstaller = CopyStandIn(dir, "TessInstaller", "AiTessaly-Portable.exe");
-    hProcess = e2e::StartProcess(sInstaller, "/fixed", dir.Path());
-    ASSERT_NE(nullptr, hProcess);
-    ASSERT_TRUE(e2e::WaitForExit(hProcess, 10000));
+    e2e::CChild installer(e2e::StartProcess(sInstaller, "/fixed", dir.Path()));
+    ASSERT_TRUE(installer);
+    ASSERT_TRUE(e2e::WaitForExit(installer.Get(), 10000));
     rec = e2e::ReadRecord(sInstaller);
     ASSERT_EQ(3u, rec.size());
-    EXPECT_EQ(StartLine(hProcess, dir.Path(), "/fixed"), rec[0]);
+    EXPECT_EQ(StartLine(installer.Get(), dir.Path(), "/fixed"), rec[0]);
     EXPECT_EQ("program " + sInstaller, rec[1]);
-    ::CloseHandle(hProcess);
 }
 
 }  // namespace
