@@ -40,7 +40,7 @@ void StoreWatcher(HWND hWnd, DWORD dwCompanion)
     if (!g_pBlock)
         return;
     DWORD dwWait = ::WaitForSingleObject(g_hMutex, 10000);
-    *Field(kWatcherOffset) = static_cast<DWORD>(::HandleToLong(hWnd));
+    *Field(kWatcherOffset) = static_cast<DWORD>(HandleToLong(hWnd));
     *Field(kWatcherCompanionOffset) = dwCompanion;
     if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED)
         ::ReleaseMutex(g_hMutex);
@@ -51,7 +51,7 @@ HWND ReadWatcher()
     if (!g_pBlock)
         return nullptr;
     DWORD dwWait = ::WaitForSingleObject(g_hMutex, 10000);
-    HWND h = static_cast<HWND>(::LongToHandle(static_cast<LONG>(*Field(kWatcherOffset))));
+    HWND h = static_cast<HWND>(LongToHandle(static_cast<LONG>(*Field(kWatcherOffset))));
     if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED)
         ::ReleaseMutex(g_hMutex);
     return h;
