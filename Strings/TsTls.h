@@ -9,6 +9,9 @@ struct TsThreadBlock {
     CTsLockStack* pLockStack;   // the thread's leveled locks, null while it holds none
     BYTE reserved[44 - sizeof(void*)];
 };
+#ifndef _WIN64
+static_assert(sizeof(TsThreadBlock) == 44, "the thread block is 44 bytes");
+#endif
 
 // The calling thread's block, allocated zero-filled on its first use. Never null: a failed
 // allocation ends in the hard assertion.

@@ -14,7 +14,7 @@
 //   blockmapping            makes the block's name unusable for a mapping in this session
 //   u3                      "u3 mode=1 letter=G doc=..."
 //   version                 "vista=0"
-//   security                results of the labelling functions on a fresh mutex and file
+//   security PATH           results of the labelling functions on a fresh mutex and a missing file
 #include <windows.h>
 
 #include <cstdarg>
@@ -110,7 +110,7 @@ int main(int argc, char** argv)
             Out("object=%lx", static_cast<unsigned long>(TsSetObjectIntegrity(SE_KERNEL_OBJECT, hMutex, nullptr)));
             Out("nohandle=%lx", static_cast<unsigned long>(TsSetObjectIntegrity(SE_KERNEL_OBJECT, nullptr, nullptr)));
             ::CloseHandle(hMutex);
-            Out("file=%lx", static_cast<unsigned long>(TsSetFileSecurity(nullptr, arg, true)));
+            Out("file=%lx", static_cast<unsigned long>(TsSetFileSecurity(nullptr, arg, true)));   // a missing file
             PSID pSid = nullptr;
             bool bSid = TsGetUserSid(pSid, nullptr);
             Out("usersid=%d", bSid ? 1 : 0);
