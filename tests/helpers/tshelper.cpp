@@ -15,6 +15,9 @@
 //   u3                      "u3 mode=1 letter=G doc=..."
 //   version                 "vista=0"
 //   security PATH           results of the labelling functions on a fresh mutex and a missing file
+//   stuck PID LABEL         records PID and LABEL as the lock's owner in the block, then waits
+//                           on a broken mutex, which asks the user: "stuck=0" or "stuck=1".
+//                           PID 0: a sleeping copy of this program is started to be the owner.
 #include <windows.h>
 
 #include <cstdarg>
@@ -117,6 +120,34 @@ int main(int argc, char** argv)
             if (pSid)
                 ::LocalFree(pSid);
             ++i;
+        } else if (cmd == "stuck") {
+            const char* pszLabel = i + 2 < argc ? argv[i + 2] : "";
+            DWORD dwOwner = static_cast<DWORD>(std::strtoul(arg, nullptr, 10));
+            PROCESS_INFORMATION pi = {};
+            if (dwOwner == 0) {
+                char szSelf[MAX_PATH];
+                ::GetModuleFileNameA(nullptr, szSelf, MAX_PATH);
+                std::string sCmd = std::string("\"") + szSelf + "\" sleep 60000";
+                STARTUPINFOA si = {};
+                si.cb = sizeof(si);
+                if (::CreateProcessA(nullptr, &sCmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+                    ::CloseHandle(pi.hThread);
+                    dwOwner = pi.dwProcessId;
+                }
+            }
+            if (g_pTsSharedData) {
+                lstrcpynA(g_pTsSharedData->szLockOwnerLabel, pszLabel, kTsOwnerLabelBytes);
+                g_pTsSharedData->dwLockOwnerPid = dwOwner;
+            }
+            CTsMutex broken(3, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ff0)));
+            bool bLocked = CTsSingleLock("GetWatcherWnd", &broken).Lock();
+            broken.Detach();
+            Out("stuck=%d", bLocked ? 1 : 0);
+            if (pi.hProcess) {
+                ::TerminateProcess(pi.hProcess, 1);
+                ::CloseHandle(pi.hProcess);
+            }
+            i += 2;
         } else {
             Out("unknown command %s", cmd.c_str());
             return 3;
