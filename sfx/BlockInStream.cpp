@@ -1,0 +1,56 @@
+#include "sfx/BlockInStream.h"
+
+#include <cstring>
+
+#include "sfx/SfxBlockChain.h"
+
+SfxStatus CBlockInStream::Open(const char* pszBlockName)
+{
+    if (!m_pPackage || !m_pPackage->IsOpen())
+        return kSfxFail;
+    DWORD dwSize = 0;
+    const BYTE* p = FindSfxBlock(m_pPackage->GetView(), m_pPackage->GetSize(), pszBlockName, &dwSize);
+    if (!p)
+        return kSfxFail;
+    m_pPayload = p;
+    m_dwPayloadSize = dwSize;
+    m_dwPosition = 0;
+    return kSfxOk;
+}
+
+SfxStatus CBlockInStream::QueryInterface(const void*, void** ppObject)
+{
+    if (ppObject)
+        *ppObject = nullptr;
+    return kSfxNoInterface;
+}
+
+uint32_t CBlockInStream::AddRef()
+{
+    return static_cast<uint32_t>(::InterlockedIncrement(&m_nRefs));
+}
+
+uint32_t CBlockInStream::Release()
+{
+    LONG n = ::InterlockedDecrement(&m_nRefs);
+    if (n == 0)
+        delete this;
+    return static_cast<uint32_t>(n);
+}
+
+SfxStatus CBlockInStream::Read(void* pData, uint32_t dwSize, uint32_t* pdwProcessed)
+{
+    if (pdwProcessed)
+        *pdwProcessed = 0;
+    if (!m_pPayload)
+        return kSfxUnexpected;
+    if (!pData || dwSize == 0)
+        return kSfxInvalidArg;
+    DWORD dwLeft = m_dwPayloadSize - m_dwPosition;
+    DWORD n = dwSize < dwLeft ? dwSize : dwLeft;
+    std::memcpy(pData, m_pPayload + m_dwPosition, n);
+    m_dwPosition += n;
+    if (pdwProcessed)
+        *pdwProcessed = n;
+    return kSfxOk;
+}

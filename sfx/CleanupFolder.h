@@ -1,0 +1,16 @@
+#pragma once
+// Removing an unpack folder with everything in it. Links (junctions, symbolic links) met on
+// the way are removed themselves; what they point to is never touched.
+#include <windows.h>
+
+using SfxFileAction = bool (*)(const char* pszPath, void* pParameter);
+
+// Calls pfnAction for every entry of pszFolder but "." and "..". True when every call
+// returned true and the folder was listed completely; a false result does not stop the walk.
+bool ForEachFile(const char* pszFolder, SfxFileAction pfnAction, void* pParameter);
+
+// Deletes a file, or a folder with its content; pParameter is not used.
+bool ActDelFile(const char* pszPath, void* pParameter);
+
+// Deletes everything in pszFolder, then the folder. True when the folder is gone.
+bool CleanupFolder(const char* pszFolder);

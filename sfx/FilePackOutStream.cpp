@@ -1,0 +1,176 @@
+#include "sfx/FilePackOutStream.h"
+
+#include "Strings/TsLog.h"
+#include "sfx/MappedFile.h"
+#include "sfx/ReportSetupError.h"
+#include "sfx/format/Crc32.h"
+
+CFilePackOutStream::CFilePackOutStream(const char* pszOutputFolder)
+    : m_sFolder(pszOutputFolder ? pszOutputFolder : ""),
+      m_parser(*this, m_sFolder.IsEmpty() ? 1 : static_cast<size_t>(m_sFolder.GetLength()))
+{
+}
+
+SfxStatus CFilePackOutStream::QueryInterface(const void*, void** ppObject)
+{
+    if (ppObject)
+        *ppObject = nullptr;
+    return kSfxNoInterface;
+}
+
+uint32_t CFilePackOutStream::AddRef()
+{
+    return static_cast<uint32_t>(::InterlockedIncrement(&m_nRefs));
+}
+
+uint32_t CFilePackOutStream::Release()
+{
+    LONG n = ::InterlockedDecrement(&m_nRefs);
+    if (n == 0)
+        delete this;
+    return static_cast<uint32_t>(n);
+}
+
+SfxStatus CFilePackOutStream::Write(const void* pData, uint32_t dwSize, uint32_t* pdwProcessed)
+{
+    if (pdwProcessed)
+        *pdwProcessed = 0;
+    SfxStatus s = m_parser.Write(static_cast<const uint8_t*>(pData), dwSize);
+    if (SfxFailed(s))
+        return s;
+    if (pdwProcessed)
+        *pdwProcessed = dwSize;
+    return kSfxOk;
+}
+
+SfxStatus CFilePackOutStream::Finish()
+{
+    return m_parser.Finish();
+}
+
+bool CFilePackOutStream::CreateFolders(SfxStatus& status)
+{
+    // Every backslash after the output folder's own part ends a folder to create. A folder
+    // that is a link (junction or symbolic link) would lead outside the output folder.
+    for (int nPos = m_sPath.Find('\\', m_sFolder.GetLength() + 1); nPos >= 0; nPos = m_sPath.Find('\\', nPos + 1)) {
+        CString sPartial = m_sPath.Left(nPos);
+        if (::CreateDirectoryA(sPartial, nullptr))
+            continue;
+        DWORD dwError = ::GetLastError();
+        if (dwError == ERROR_ALREADY_EXISTS) {
+            DWORD dwAttr = ::GetFileAttributesA(sPartial);
+            if (dwAttr == INVALID_FILE_ATTRIBUTES || !(dwAttr & FILE_ATTRIBUTE_REPARSE_POINT))
+                continue;
+            ReportSetupError("Can not create folder (a link is in its place) ", sPartial, 0);
+            status = kSfxFail;
+            return false;
+        }
+        ReportSetupError("Can not create folder", sPartial, dwError);
+        status = SfxStatusFromError(dwError);
+        return false;
+    }
+    return true;
+}
+
+SfxStatus CFilePackOutStream::OnFileBegin(const FilePackEntry& entry)
+{
+    m_sPath.Format("%s\\%s", m_sFolder.c_str(), entry.pszName);
+    m_bCreated = false;
+    m_bVerifyExisting = false;
+    m_bWriteFailed = false;
+    if (m_sFolder.IsEmpty()) {
+        // Joined to nothing, the name would address the root of the current drive.
+        ReportSetupError("No output folder for ", entry.pszName, 0);
+        return kSfxFail;
+    }
+    SfxStatus status = kSfxOk;
+    if (!CreateFolders(status))
+        return status;
+    // A link in the file's place is removed rather than written through.
+    DWORD dwAttr = ::GetFileAttributesA(m_sPath);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        ::DeleteFileA(m_sPath);
+    m_file.Reset(::CreateFileA(m_sPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (m_file)
+        m_bCreated = true;
+    else
+        m_bVerifyExisting = true;   // typically held open by a running program: checked at the end
+    return kSfxOk;
+}
+
+SfxStatus CFilePackOutStream::OnFileData(const FilePackEntry&, const uint8_t* pData, size_t nSize)
+{
+    if (!m_file)
+        return kSfxOk;
+    DWORD dwWritten = 0;
+    if (!::WriteFile(m_file.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) || dwWritten != nSize) {
+        DWORD dwError = ::GetLastError();
+        m_file.Reset();
+        m_bWriteFailed = true;
+        ReportSetupError("Error writing to file ", m_sPath, dwError);
+    }
+    return kSfxOk;
+}
+
+SfxStatus CFilePackOutStream::OnFileEnd(const FilePackEntry& entry, uint32_t dwStoredCrc)
+{
+    m_file.Reset();
+    TsLogWrite("Unpacked", entry.pszName, entry.dwSize, TRUE);
+    if (m_bVerifyExisting) {
+        m_bVerifyExisting = false;
+        bool bSame;
+        WIN32_FILE_ATTRIBUTE_DATA fad;
+        if (entry.dwSize == 0) {
+            // An empty file cannot be mapped; its size alone says whether it is the same.
+            bSame = ::GetFileAttributesExA(m_sPath, GetFileExInfoStandard, &fad) &&
+                    !(fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && fad.nFileSizeLow == 0 && fad.nFileSizeHigh == 0;
+        } else {
+            CMappedFile existing;
+            bSame = existing.Open(m_sPath, GENERIC_READ, OPEN_EXISTING) && existing.GetSize() == entry.dwSize &&
+                    Crc32::Of(existing.GetView(), existing.GetSize()) == dwStoredCrc;
+        }
+        if (!bSame)
+            ReportSetupError("Error creating output file", m_sPath, 0);
+    }
+    return kSfxOk;
+}
+
+void CFilePackOutStream::DiscardCurrentFile()
+{
+    m_file.Reset();
+    if (m_bCreated)
+        ::DeleteFileA(m_sPath);
+    m_bCreated = false;
+}
+
+void CFilePackOutStream::OnPackError(FilePackError error, const FilePackEntry* pEntry)
+{
+    switch (error) {
+    case FilePackError::HeaderTooSmall:
+    case FilePackError::EntryPastHeader:
+        ReportSetupError("Damaged file list in package", nullptr, 0);
+        break;
+    case FilePackError::UnsafeName:
+        ReportSetupError("Unsafe file name in package ", pEntry ? pEntry->pszName : "", 0);
+        break;
+    case FilePackError::PathTooLong: {
+        CString sPath;
+        sPath.Format("%s\\%s", m_sFolder.c_str(), pEntry ? pEntry->pszName : "");
+        ReportSetupError("Path too long for file ", sPath, 0);
+        break;
+    }
+    case FilePackError::CrcMismatch:
+        // Written content that fails its check is not left for a program to load.
+        DiscardCurrentFile();
+        ReportSetupError("CRC Error in file ", pEntry ? pEntry->pszName : "", 0);
+        break;
+    case FilePackError::Truncated:
+        DiscardCurrentFile();
+        if (pEntry)
+            ReportSetupError("Unexpected end of data in file ", pEntry->pszName, 0);
+        else
+            ReportSetupError("Unexpected end of data in file list", nullptr, 0);
+        break;
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Takes the decoder's output, parses it as a file pack and writes the member files below
+// the output folder, checking each file's CRC-32 as it goes.
+#include <windows.h>
+
+#include "framework/CString.h"
+#include "framework/Unique.h"
+#include "sfx/format/FilePack.h"
+#include "sfx/format/LzmaDecoder.h"
+
+class CFilePackOutStream final : public ISequentialOutStream, private IFilePackSink {
+public:
+    // pszOutputFolder: an existing folder without trailing backslash (at most 259 characters).
+    explicit CFilePackOutStream(const char* pszOutputFolder);
+    CFilePackOutStream(const CFilePackOutStream&) = delete;
+    CFilePackOutStream& operator=(const CFilePackOutStream&) = delete;
+
+    SfxStatus QueryInterface(const void* pIid, void** ppObject) override;
+    uint32_t AddRef() override;
+    uint32_t Release() override;
+    // Takes the whole chunk or fails; a failure has already been reported to the user.
+    SfxStatus Write(const void* pData, uint32_t dwSize, uint32_t* pdwProcessed) override;
+
+    // The decoder has ended: fails (reported) unless every file and its CRC arrived.
+    SfxStatus Finish();
+
+    const CFilePackParser& Parser() const { return m_parser; }
+
+private:
+    ~CFilePackOutStream() = default;   // only Release ends it; the owners close the file
+
+    SfxStatus OnFileBegin(const FilePackEntry& entry) override;
+    SfxStatus OnFileData(const FilePackEntry& entry, const uint8_t* pData, size_t nSize) override;
+    SfxStatus OnFileEnd(const FilePackEntry& entry, uint32_t dwStoredCrc) override;
+    void OnPackError(FilePackError error, const FilePackEntry* pEntry) override;
+
+    bool CreateFolders(SfxStatus& status);
+    // Removes the file this stream created for the current entry (its content is wrong).
+    void DiscardCurrentFile();
+
+    CString m_sFolder;
+    CFilePackParser m_parser;
+    CUniqueFile m_file;          // the current output file
+    CString m_sPath;             // its path
+    bool m_bCreated = false;     // this stream created the current file
+    bool m_bVerifyExisting = false;
+    bool m_bWriteFailed = false;
+    LONG m_nRefs = 0;
+};

@@ -1,0 +1,247 @@
+#include "SfxTestSupport.h"
+
+#include "sfx/MappedFile.h"
+#include "sfx/UnpackSFX.h"
+#include "sfx/format/SfxBlock.h"
+
+using Strings = std::vector<std::string>;
+
+namespace {
+
+std::string Noise(size_t n, unsigned nSeed)
+{
+    std::string s(n, '\0');
+    unsigned x = nSeed * 2654435761u + 7;
+    for (char& ch : s) {
+        x = x * 1103515245u + 12345u;
+        ch = static_cast<char>(x >> 23);
+    }
+    return s;
+}
+
+const std::vector<FilePackItem> kProgram = {
+    {"TessTaskBarIcon.exe", Noise(40000, 1)},
+    {"empty.cfg", ""},
+    {"sub\\dir\\file.txt", "nested"},
+    {"sub\\lib.dll", Noise(3000, 2)},
+};
+
+class UnpackSFXTest : public SfxTest {
+protected:
+    // Maps the package and unpacks one block into the output folder "out".
+    SfxStatus Unpack(const std::vector<BlockSpec>& blocks, const char* pszBlock = "tessaly")
+    {
+        std::string sPackage = WritePackage("pkg.bin", blocks);
+        testutil::CreateFolders(Out());
+        CMappedFile package;
+        EXPECT_TRUE(package.Open(sPackage.c_str(), GENERIC_READ, OPEN_EXISTING));
+        return UnpackSFX(package, pszBlock, Out().c_str());
+    }
+    std::string Out() const { return m_dir / "out"; }
+    std::string OutFile(const std::string& sRel) const { return testutil::ReadFileOrEmpty(Out() + "\\" + sRel); }
+};
+
+}  // namespace
+
+TEST_F(UnpackSFXTest, WritesEveryFileBelowTheOutputFolder)
+{
+    testutil::CreateFolders(Out() + "\\sub");   // existing folders are fine
+    ASSERT_EQ(kSfxOk, Unpack({{"tessaly", kProgram}}));
+    for (const FilePackItem& item : kProgram)
+        EXPECT_TRUE(item.sContent == OutFile(item.sName)) << item.sName;
+    EXPECT_EQ((Strings{"TessTaskBarIcon.exe", "empty.cfg", "sub\\", "sub\\dir\\", "sub\\dir\\file.txt", "sub\\lib.dll"}),
+              Tree(Out()));
+    Strings expected = {"[0] UnpackSFX()  tessaly", "[9C40] Unpacked TessTaskBarIcon.exe", "[0] Unpacked empty.cfg",
+                        "[6] Unpacked sub\\dir\\file.txt", "[BB8] Unpacked sub\\lib.dll",
+                        "[0]  ... Unpacked to " + Out()};
+    Strings lines = LogLines();
+    // Finding the block walks the chain without a word; nothing else is logged.
+    EXPECT_EQ(expected, lines);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(UnpackSFXTest, EmptyPackAndMissingBlock)
+{
+    EXPECT_EQ(kSfxOk, Unpack({{"tessaly", {}}}));
+    EXPECT_TRUE(Tree(Out()).empty());
+    EXPECT_EQ(kSfxFail, Unpack({{"tessaly", kProgram}}, "langs"));
+    EXPECT_TRUE(LogHas("[0] Err open  langs"));
+    EXPECT_TRUE(Tree(Out()).empty());
+    EXPECT_TRUE(Boxes().empty());   // a missing block is for the caller to judge
+}
+
+TEST_F(UnpackSFXTest, BadPropertiesAndDamagedStreams)
+{
+    std::string sPack = PackBytes(kProgram);
+    BlockSpec good = CompressedBlock("tessaly", sPack);
+    BlockSpec shortProps = good;
+    shortProps.sRaw = good.sRaw.substr(0, 4);
+    BlockSpec badProps = good;
+    badProps.sRaw[0] = static_cast<char>(225);
+    BlockSpec badData = good;
+    badData.sRaw[5] = 1;   // the range coder's first byte is always 0
+    struct Case {
+        const char* pszWhat;
+        BlockSpec block;
+        SfxStatus status;
+        const char* pszFirst;
+        DWORD dwFirstCode;
+    };
+    const Case kCases[] = {
+        {"payload below 5 bytes", shortProps, kSfxFail, "Read DecoderProperties size mismatch", 0},
+        {"properties byte 225", badProps, kSfxInvalidArg, "SetDecoderProperties error", 0x80070057},
+        {"data that is no LZMA", badData, kSfxInvalidData, "Failed to decode stream ", 0x8007000D},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.pszWhat);
+        m_pUi->Clear();
+        EXPECT_EQ(c.status, Unpack({c.block}));
+        EXPECT_EQ((Strings{SetupErrorBox(c.pszFirst, nullptr, c.dwFirstCode),
+                           SetupErrorBox("Err unpack to", Out().c_str(), static_cast<DWORD>(c.status))}),
+                  BoxTexts(2));
+        EXPECT_TRUE(Tree(Out()).empty());
+    }
+}
+
+TEST_F(UnpackSFXTest, CrcErrorFailsTheBlockAndDropsTheFile)
+{
+    std::string sPack = PackBytes({{"a.txt", "alpha"}, {"b.txt", "beta"}, {"c.txt", "gamma"}});
+    sPack[sPack.size() - 4 - 5 - 4 - 2] ^= 1;   // inside b's content
+    EXPECT_EQ(kSfxFail, Unpack({CompressedBlock("tessaly", sPack)}));
+    EXPECT_EQ((Strings{SetupErrorBox("CRC Error in file ", "b.txt"), SetupErrorBox("Failed to decode stream ", nullptr, kSfxFail),
+                       SetupErrorBox("Err unpack to", Out().c_str(), kSfxFail)}),
+              BoxTexts(3));
+    EXPECT_EQ((Strings{"a.txt"}), Tree(Out()));
+    EXPECT_EQ("alpha", OutFile("a.txt"));
+}
+
+TEST_F(UnpackSFXTest, StreamEndingBeforeTheLastFileFailsTheBlock)
+{
+    std::string sPack = PackBytes({{"a.txt", "alpha"}, {"big.bin", Noise(20000, 3)}});
+    BlockSpec block = CompressedBlock("tessaly", sPack.substr(0, sPack.size() - 5000));
+    EXPECT_EQ(kSfxFail, Unpack({block}));
+    EXPECT_EQ((Strings{SetupErrorBox("Unexpected end of data in file ", "big.bin"),
+                       SetupErrorBox("Failed to decode stream ", nullptr, kSfxFail),
+                       SetupErrorBox("Err unpack to", Out().c_str(), kSfxFail)}),
+              BoxTexts(3));
+    EXPECT_EQ((Strings{"a.txt"}), Tree(Out()));   // the incomplete file is not left behind
+}
+
+TEST_F(UnpackSFXTest, HostileNamesWriteNothingAnywhere)
+{
+    const char* const kNames[] = {"..\\escape.txt",   "sub\\..\\..\\escape.txt", "\\escape.txt", "C:\\escape.txt",
+                                  "\\\\?\\C:\\x.txt", "\\\\.\\pipe\\x",          "file:ads",     "dir.\\x",
+                                  "trail \\x",        "CON",                     "sub\\aux.txt", ""};
+    for (const char* pszName : kNames) {
+        SCOPED_TRACE(pszName);
+        m_pUi->Clear();
+        EXPECT_EQ(kSfxFail, Unpack({CompressedBlock("tessaly", PackBytes({{"first.txt", "ok"}, {pszName, "evil"}}))}));
+        EXPECT_EQ((Strings{SetupErrorBox("Unsafe file name in package ", pszName),
+                           SetupErrorBox("Failed to decode stream ", nullptr, kSfxFail),
+                           SetupErrorBox("Err unpack to", Out().c_str(), kSfxFail)}),
+                  BoxTexts(3));
+        EXPECT_EQ((Strings{"out\\", "pkg.bin"}), Tree(m_dir.Path()));
+        EXPECT_FALSE(testutil::FileExists("C:\\escape.txt"));
+    }
+}
+
+TEST_F(UnpackSFXTest, DamagedFileListAndOverlongPaths)
+{
+    std::string sPack = PackBytes({{"a.txt", "1"}, {"b.txt", "2"}});
+    sPack[2] = 3;   // three files announced, two in the header
+    EXPECT_EQ(kSfxFail, Unpack({CompressedBlock("tessaly", sPack)}));
+    EXPECT_EQ(SetupErrorBox("Damaged file list in package", nullptr), BoxTexts(3).at(0));
+
+    m_pUi->Clear();
+    size_t nRoom = 259 - (Out().size() + 1);
+    std::string sFits = std::string(nRoom, 'n');
+    std::string sTooLong = sFits + "x";
+    EXPECT_EQ(kSfxOk, Unpack({{"tessaly", {{sFits, "fits"}}}}));
+    EXPECT_EQ("fits", OutFile(sFits));
+    EXPECT_EQ(kSfxFail, Unpack({{"tessaly", {{sTooLong, "too long"}}}}));
+    EXPECT_EQ(SetupErrorBox("Path too long for file ", (Out() + "\\" + sTooLong).c_str()), BoxTexts(3).at(0));
+}
+
+TEST_F(UnpackSFXTest, FilesHeldByAnotherProcess)
+{
+    // A first unpack puts the files in place; then a running program holds one of them.
+    ASSERT_EQ(kSfxOk, Unpack({{"tessaly", kProgram}}));
+    {
+        CFileHolderProcess holder(Out() + "\\TessTaskBarIcon.exe");
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(kSfxOk, Unpack({{"tessaly", kProgram}}));
+        EXPECT_TRUE(Boxes().empty());
+
+        std::vector<FilePackItem> changed = kProgram;
+        changed[0].sContent = Noise(40000, 99);
+        changed[3].sContent = "new library";
+        EXPECT_EQ(kSfxOk, Unpack({{"tessaly", changed}}));
+        std::string sPath = Out() + "\\TessTaskBarIcon.exe";
+        EXPECT_EQ((Strings{SetupErrorBox("Error creating output file", sPath.c_str())}), BoxTexts(1));
+        EXPECT_EQ("new library", OutFile("sub\\lib.dll"));   // the rest of the block is still written
+    }
+    // A read-only file already holding the right content is accepted too, an empty one included.
+    m_pUi->Clear();
+    for (const char* pszName : {"TessTaskBarIcon.exe", "empty.cfg"})
+        ::SetFileAttributesA((Out() + "\\" + pszName).c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(kSfxOk, Unpack({{"tessaly", kProgram}}));
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(UnpackSFXTest, FolderThatCannotBeCreatedFailsTheBlock)
+{
+    std::string sPackage = WritePackage("pkg.bin", {{"tessaly", kProgram}});
+    CMappedFile package;
+    ASSERT_TRUE(package.Open(sPackage.c_str(), GENERIC_READ, OPEN_EXISTING));
+    std::string sMissing = m_dir / "no\\such";   // its parent does not exist either
+    SfxStatus s = UnpackSFX(package, "tessaly", sMissing.c_str());
+    EXPECT_EQ(SfxStatusFromError(ERROR_PATH_NOT_FOUND), s);
+    // The files at the root could not be created and were not there to compare; the first
+    // folder below ends the block.
+    std::string sSub = sMissing + "\\sub";
+    EXPECT_EQ((Strings{SetupErrorBox("Error creating output file", (sMissing + "\\TessTaskBarIcon.exe").c_str()),
+                       SetupErrorBox("Error creating output file", (sMissing + "\\empty.cfg").c_str()),
+                       SetupErrorBox("Can not create folder", sSub.c_str(), ERROR_PATH_NOT_FOUND),
+                       SetupErrorBox("Failed to decode stream ", nullptr, static_cast<DWORD>(s)),
+                       SetupErrorBox("Err unpack to", sMissing.c_str(), static_cast<DWORD>(s))}),
+              BoxTexts(5));
+    EXPECT_FALSE(testutil::FolderExists(m_dir / "no"));
+}
+
+TEST_F(UnpackSFXTest, LinkedFolderInTheOutputIsNotWrittenThrough)
+{
+    std::string sElsewhere = m_dir / "elsewhere";
+    testutil::CreateFolders(sElsewhere);
+    testutil::CreateFolders(Out());
+    ASSERT_TRUE(MakeFolderLink(Out() + "\\sub", sElsewhere));
+    EXPECT_EQ(kSfxFail, Unpack({{"tessaly", kProgram}}));
+    std::string sLink = Out() + "\\sub";
+    EXPECT_EQ(SetupErrorBox("Can not create folder (a link is in its place) ", sLink.c_str()), BoxTexts(3).at(0));
+    EXPECT_TRUE(Tree(sElsewhere).empty());
+    RemoveFolderLink(sLink);
+}
+
+TEST_F(UnpackSFXTest, SaveWritesThePayloadAsItIs)
+{
+    std::string sPackage = WritePackage("pkg.bin", {{"tessaly", kProgram}, BlockSpec::Raw("affid", "partner 42\r\n")});
+    CMappedFile package;
+    ASSERT_TRUE(package.Open(sPackage.c_str(), GENERIC_READ, OPEN_EXISTING));
+    std::string sPath = m_dir / "affid.txt";
+    EXPECT_EQ(kSfxOk, SaveSFX(package, "affid", sPath.c_str(), false));
+    EXPECT_EQ("partner 42\r\n", testutil::ReadFileOrEmpty(sPath));
+    EXPECT_EQ(kSfxOk, SaveSFX(package, "affid", sPath.c_str(), true));
+    EXPECT_TRUE(Boxes().empty());
+
+    EXPECT_EQ(SfxStatusFromError(ERROR_FILE_EXISTS), SaveSFX(package, "affid", sPath.c_str(), false));
+    EXPECT_EQ((Strings{SetupErrorBox("Err save to ", sPath.c_str(), ERROR_FILE_EXISTS)}), BoxTexts(1));
+
+    EXPECT_EQ(kSfxFail, SaveSFX(package, "config", (m_dir / "config.txt").c_str(), true));
+    EXPECT_FALSE(testutil::FileExists(m_dir / "config.txt"));
+    Strings expected = {"[0] SaveSFX()  affid", "[0]  ... saved to  " + sPath, "[0] SaveSFX()  affid",
+                        "[0]  ... saved to  " + sPath, "[0] SaveSFX()  affid"};
+    for (const std::string& sLine : SetupErrorLogLines("Err save to ", sPath.c_str(), ERROR_FILE_EXISTS))
+        expected.push_back(sLine);
+    expected.push_back("[0] SaveSFX()  config");
+    expected.push_back("[0] Err open  config");
+    EXPECT_EQ(expected, LogLines());
+}
