@@ -65,15 +65,24 @@ CString ProgramNameOf(DWORD dwProcessId)
     return sName;
 }
 
-// The stuck-lock texts go to the setup log and the trace, so that the situation can be
-// reconstructed after the user's answer.
+TsStuckLockReporter g_pfnStuckLockReporter = nullptr;
+
 void TsReportStuckLock(const CString& sText)
 {
+    if (g_pfnStuckLockReporter) {
+        g_pfnStuckLockReporter(sText);
+        return;
+    }
     TsTrace("LSTK: %s\n", "TsLock: stuck lock reported: %s\n", sText.c_str());
     TsLogWrite("Stuck lock", sText, 0, TRUE);
 }
 
 }  // namespace
+
+void TsSetStuckLockReporter(TsStuckLockReporter pfn)
+{
+    g_pfnStuckLockReporter = pfn;
+}
 
 // --- CTsMutex ------------------------------------------------------------------------
 

@@ -42,6 +42,23 @@ public:
     DWORD m_dwError = 0;
 };
 
+std::string g_sReported;
+void RecordReport(const char* pszText)
+{
+    g_sReported += pszText;
+}
+
+// Records what the user agreed to report for the length of a test.
+class CReportRecorder {
+public:
+    CReportRecorder()
+    {
+        g_sReported.clear();
+        TsSetStuckLockReporter(RecordReport);
+    }
+    ~CReportRecorder() { TsSetStuckLockReporter(nullptr); }
+};
+
 }  // namespace
 
 TEST(TsLock, SameLockRecursesAndCountsPerLevel)
@@ -219,6 +236,7 @@ TEST(TsLock, FailedWaitAsksAndEndsTheRecordedOwner)
     g_pTsSharedData->dwLockOwnerPid = owner.Pid();
 
     CTsMutex broken(3, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ff0)));
+    CReportRecorder reports;
     CUiDriver ui(CUiDriver::Press(IDYES));
     TsTraceReset();
     {
@@ -239,6 +257,7 @@ TEST(TsLock, FailedWaitAsksAndEndsTheRecordedOwner)
               "to Tessaly.",
               owner.Pid(), ::GetCurrentProcessId());
     EXPECT_EQ(std::string(szExpected), boxes[0].Text());
+    EXPECT_EQ(std::string(szExpected), g_sReported);   // reported with the same text
     std::string sTrace = TraceText();
     char szLck[128];
     wsprintfA(szLck, "!LCK0: 'StuckLabel(%lx)->Mine' e=6\n", owner.Pid());
@@ -252,7 +271,14 @@ TEST(TsLock, FailedWaitAsksAndEndsTheRecordedOwner)
 TEST(TsLock, FailedWaitWithoutOwnerOffersAReport)
 {
     CTsMutex broken(1, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ff0)));
+    CReportRecorder reports;
     CUiDriver ui(CUiDriver::Press(IDNO));
+    {
+        CTsSingleLock lock("Orphan", &broken);
+        EXPECT_FALSE(lock.Lock());
+    }
+    EXPECT_EQ("", g_sReported);   // the user said no
+    ui.SetResponder(CUiDriver::Press(IDYES));
     {
         CTsSingleLock lock("Orphan", &broken);
         EXPECT_FALSE(lock.Lock());
@@ -260,7 +286,7 @@ TEST(TsLock, FailedWaitWithoutOwnerOffersAReport)
     broken.Detach();
     EXPECT_EQ(0, GetHeldLockLevel());
     auto boxes = ui.Boxes();
-    ASSERT_EQ(1u, boxes.size());
+    ASSERT_EQ(2u, boxes.size());
     char szExpected[256];
     wsprintfA(szExpected,
               "Process  (pid %lu) cannot get lock Orphan for 71582 minutes\nClick Yes to report this abnormal "
@@ -268,6 +294,8 @@ TEST(TsLock, FailedWaitWithoutOwnerOffersAReport)
               ::GetCurrentProcessId());
     EXPECT_EQ(std::string(szExpected), boxes[0].Text());
     EXPECT_EQ(IDNO, boxes[0].pressed);
+    EXPECT_EQ(IDYES, boxes[1].pressed);
+    EXPECT_EQ(std::string(szExpected), g_sReported);
 }
 
 TEST(TsEvent, NamedEventStatesAndCreationFailure)
