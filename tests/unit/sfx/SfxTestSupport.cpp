@@ -108,10 +108,15 @@ std::string SetupErrorText(const char* pszText, const char* pszDetail, DWORD dwC
 void SfxTest::SetUp()
 {
     TsLogStart("");
+    MarkLog();
+    m_pUi = new CUiDriver();
+}
+
+void SfxTest::MarkLog()
+{
     std::string sLog;
     testutil::ReadFileBytes(TsLogGetPath().c_str(), sLog);
     m_dwLogMark = static_cast<DWORD>(sLog.size());
-    m_pUi = new CUiDriver();
 }
 
 void SfxTest::TearDown()

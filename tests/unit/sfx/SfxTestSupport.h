@@ -48,10 +48,16 @@ inline std::string SetupErrorBox(const char* pszText, const char* pszDetail, DWO
 }
 
 class SfxTest : public ::testing::Test {
+public:
+    // Every file and folder below sFolder, relative, sorted ("sub\", "sub\a.txt").
+    static std::vector<std::string> Tree(const std::string& sFolder);
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Log lines and boxes from here on count (SetUp calls it).
+    void MarkLog();
     // Setup log lines written since SetUp, as "[code] text detail" without the time stamp.
     std::vector<std::string> LogLines() const;
     bool LogHas(const std::string& sLine) const;
@@ -62,9 +68,6 @@ protected:
     std::vector<std::string> BoxTexts(size_t nExpected = 0) const;
 
     std::string WritePackage(const std::string& sName, const std::vector<BlockSpec>& blocks);
-    // Every file and folder below sFolder, relative, sorted ("sub\", "sub\a.txt").
-    static std::vector<std::string> Tree(const std::string& sFolder);
-
     testutil::CTempDir m_dir;
     CUiDriver* m_pUi = nullptr;
     DWORD m_dwLogMark = 0;
