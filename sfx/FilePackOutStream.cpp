@@ -52,8 +52,15 @@ bool CFilePackOutStream::CreateFolders(SfxStatus& status)
 {
     // Every backslash after the output folder's own part ends a folder to create. A folder
     // that is a link (junction or symbolic link) would lead outside the output folder.
+    // Folders this stream has already made or checked are not asked for again: packs list
+    // the files of one folder together.
+    int nLast = -1;
     for (int nPos = m_sPath.Find('\\', m_sFolder.GetLength() + 1); nPos >= 0; nPos = m_sPath.Find('\\', nPos + 1)) {
+        nLast = nPos;
         CString sPartial = m_sPath.Left(nPos);
+        if (m_sKnownFolder.GetLength() >= nPos && m_sKnownFolder.Left(nPos) == sPartial &&
+            (m_sKnownFolder.GetLength() == nPos || m_sKnownFolder[nPos] == '\\'))
+            continue;
         if (::CreateDirectoryA(sPartial, nullptr))
             continue;
         DWORD dwError = ::GetLastError();
@@ -69,6 +76,8 @@ bool CFilePackOutStream::CreateFolders(SfxStatus& status)
         status = SfxStatusFromError(dwError);
         return false;
     }
+    if (nLast >= 0)
+        m_sKnownFolder = m_sPath.Left(nLast);
     return true;
 }
 
@@ -86,12 +95,16 @@ SfxStatus CFilePackOutStream::OnFileBegin(const FilePackEntry& entry)
     SfxStatus status = kSfxOk;
     if (!CreateFolders(status))
         return status;
-    // A link in the file's place is removed rather than written through.
-    DWORD dwAttr = ::GetFileAttributesA(m_sPath);
-    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
-        ::DeleteFileA(m_sPath);
-    m_file.Reset(::CreateFileA(m_sPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A new file is the common case; an existing one is replaced, but a link in its place is
+    // removed rather than written through.
+    m_file.Reset(::CreateFileA(m_sPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_file && ::GetLastError() == ERROR_FILE_EXISTS) {
+        DWORD dwAttr = ::GetFileAttributesA(m_sPath);
+        if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+            ::DeleteFileA(m_sPath);
+        m_file.Reset(::CreateFileA(m_sPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
     if (m_file)
         m_bCreated = true;
     else

@@ -39,6 +39,7 @@ private:
     void DiscardCurrentFile();
 
     CString m_sFolder;
+    CString m_sKnownFolder;      // the deepest folder below m_sFolder known to exist
     CFilePackParser m_parser;
     CUniqueFile m_file;          // the current output file
     CString m_sPath;             // its path
