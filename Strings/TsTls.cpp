@@ -60,6 +60,11 @@ struct SlotInit {
 
 }  // namespace
 
+DWORD TsGetTlsIndex()
+{
+    return Slot().Index();
+}
+
 TsThreadBlock* PeekThreadBlock()
 {
     DWORD dwIndex = Slot().Index();

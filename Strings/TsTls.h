@@ -18,3 +18,5 @@ static_assert(sizeof(TsThreadBlock) == 44, "the thread block is 44 bytes");
 TsThreadBlock* GetThreadBlock();
 // The calling thread's block if it has one yet, else null (allocates nothing).
 TsThreadBlock* PeekThreadBlock();
+// The slot's index (TLS_OUT_OF_INDEXES when it could not be allocated), for diagnostics.
+DWORD TsGetTlsIndex();

@@ -1,0 +1,7 @@
+// An empty library that carries only a version resource.
+#include <windows.h>
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
+{
+    return TRUE;
+}
