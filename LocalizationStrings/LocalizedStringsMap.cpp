@@ -8,7 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "Strings/TsLock.h"
 #include "Strings/TsLog.h"
+#include "Strings/TsOptions.h"
 #include "framework/Sync.h"
 #include "framework/Unique.h"
 
@@ -257,6 +259,25 @@ bool LanguageCodeToFile(const char* pszCode, CString& sName)
         }
     }
     return false;
+}
+
+CString TsGetLocalizationOption(const char* pszFolder, CTsOptions* pOptions)
+{
+    CString sValue, sError;
+    if (pOptions) {
+        pOptions->Get(sValue, "[LANGUAGE]", "LocalizationFile", sError);
+    } else {
+        // Other programs of the product write this file while they hold the same lock.
+        CTsSingleLock lock("TsGetLocalizationOption", &TsInterprocessMutex(), true);
+        CTsOptions options;
+        options.SetPath(pszFolder, nullptr);
+        if (options.Load(sError))
+            options.Get(sValue, "[LANGUAGE]", "LocalizationFile", sError);
+    }
+    sValue.MakeLower();
+    if (sValue.Right(4) == ".tss")
+        sValue = sValue.Left(sValue.GetLength() - 4);
+    return sValue;
 }
 
 void SetCurrentLanguageName(const char* pszName)

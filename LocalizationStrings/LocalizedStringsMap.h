@@ -4,6 +4,8 @@
 #include "framework/CString.h"
 #include "LocalizationStrings/StringTableParser.h"
 
+class CTsOptions;
+
 // Fills the table with the built-in texts (all kStringTableSize ids).
 void ResetLocalizedStrings();
 
@@ -29,6 +31,11 @@ bool ParseStringTable(const char* pszPath, StringTableMap& map);
 
 // "de" -> "de-German" and the other codes of the table; false (sName untouched) otherwise.
 bool LanguageCodeToFile(const char* pszCode, CString& sName);
+
+// The user's language choice from the options file ("[LANGUAGE]" "LocalizationFile"),
+// lower-cased and without a trailing ".tss"; empty when not set. With pOptions it is read
+// from that object; without, the options file of pszFolder is read under the interprocess lock.
+CString TsGetLocalizationOption(const char* pszFolder, CTsOptions* pOptions);
 
 // The language in use, kept by the start sequence after LoadLanguage. Setting the name also
 // sets the two-letter code: its first two characters when the name reads "xx-...", else empty.

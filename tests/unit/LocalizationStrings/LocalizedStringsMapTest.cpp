@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include "LocalizationStrings/LocalizedStringsMap.h"
+#include "../Strings/HelperProcess.h"
+#include "Strings/TsLock.h"
 #include "Strings/TsLog.h"
+#include "Strings/TsOptions.h"
 #include "framework/Exceptions.h"
 #include "TestUtil.h"
 
@@ -237,4 +240,37 @@ TEST(CurrentLanguage, CodeIsTakenFromCodedNames)
         EXPECT_STREQ(c.first, GetCurrentLanguageName());
         EXPECT_STREQ(c.second, GetCurrentLanguageCode());
     }
+}
+
+TEST(LocalizationOption, ReadFromTheOptionsFile)
+{
+    CTempDir dir;
+    EXPECT_STREQ("", TsGetLocalizationOption(dir.Path().c_str(), nullptr));   // no options file
+
+    ASSERT_TRUE(WriteFileBytes(dir / "options.tso", "[GENERAL]\r\nx=1\r\n"));
+    EXPECT_STREQ("", TsGetLocalizationOption(dir.Path().c_str(), nullptr));   // no language section
+
+    ASSERT_TRUE(WriteFileBytes(dir / "options.tso", "[LANGUAGE]\r\nLocalizationFile=De-German.TSS\r\n"));
+    EXPECT_STREQ("de-german", TsGetLocalizationOption(dir.Path().c_str(), nullptr));
+    EXPECT_EQ(0, GetHeldLockLevel());   // the lock is given back
+
+    CTsOptions options;
+    options.Set("FR-French", "[LANGUAGE]", "LocalizationFile");
+    EXPECT_STREQ("fr-french", TsGetLocalizationOption(dir.Path().c_str(), &options));
+    options.Set("it-Italian.tss.tss", "[LANGUAGE]", "LocalizationFile");
+    EXPECT_STREQ("it-italian.tss", TsGetLocalizationOption(nullptr, &options));
+}
+
+TEST(LocalizationOption, WaitsForTheInterprocessLock)
+{
+    CTempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "options.tso", "[LANGUAGE]\r\nLocalizationFile=ru-Russian\r\n"));
+    CMeetingEvent held("langlock");
+    CHelperProcess helper("connect lock Holder signal " + held.Name() + " sleep 1500 unlock disconnect");
+    ASSERT_TRUE(helper.Started());
+    ASSERT_TRUE(held.Wait());
+    DWORD dwStart = ::GetTickCount();
+    EXPECT_STREQ("ru-russian", TsGetLocalizationOption(dir.Path().c_str(), nullptr));
+    EXPECT_GE(::GetTickCount() - dwStart, 1000u);
+    EXPECT_EQ(0, helper.Wait());
 }
