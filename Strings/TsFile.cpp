@@ -96,13 +96,23 @@ template <class T> struct ComTraits {
 };
 template <class T> using CComRef = CUnique<ComTraits<T>>;
 
+// Every step of the task registration: a failure is traced with its step and code.
+bool StepOk(const char* pszStep, HRESULT hr)
+{
+    if (SUCCEEDED(hr))
+        return true;
+    TsTrace("RSUT: %s %lx\n", "RegisterRunAsStdUserTask: %s failed: %lx\n", pszStep,
+            static_cast<unsigned long>(hr));
+    return false;
+}
+
 // Fills an owner from a getter of the form HRESULT get(T**).
-template <class T, class Getter> bool Obtain(CComRef<T>& ref, Getter getter)
+template <class T, class Getter> bool Obtain(const char* pszStep, CComRef<T>& ref, Getter getter)
 {
     T* p = nullptr;
     HRESULT hr = getter(&p);
     ref.Reset(p);
-    return SUCCEEDED(hr) && p;
+    return StepOk(pszStep, SUCCEEDED(hr) && !p ? E_POINTER : hr);
 }
 
 class CBstr {
@@ -143,50 +153,52 @@ private:
 bool FillTaskDefinition(ITaskDefinition* pDef, const char* pszProgram, const char* pszArgs, const char* pszFolder)
 {
     CComRef<IRegistrationInfo> reg;
-    if (!Obtain(reg, [&](IRegistrationInfo** pp) { return pDef->get_RegistrationInfo(pp); }) ||
-        FAILED(reg.Get()->put_Author(CBstr("Tessaly_RunAsStdUser"))))
+    if (!Obtain("get_RegistrationInfo", reg, [&](IRegistrationInfo** pp) { return pDef->get_RegistrationInfo(pp); }) ||
+        !StepOk("put_Author", reg.Get()->put_Author(CBstr("Tessaly_RunAsStdUser"))))
         return false;
 
     CComRef<IPrincipal> principal;
-    if (!Obtain(principal, [&](IPrincipal** pp) { return pDef->get_Principal(pp); }) ||
-        FAILED(principal.Get()->put_Id(CBstr("Tessaly_RunAsStdUser_Principal"))) ||
-        FAILED(principal.Get()->put_LogonType(TASK_LOGON_INTERACTIVE_TOKEN)) ||
-        FAILED(principal.Get()->put_RunLevel(TASK_RUNLEVEL_LUA)))
+    if (!Obtain("get_Principal", principal, [&](IPrincipal** pp) { return pDef->get_Principal(pp); }) ||
+        !StepOk("put_Id", principal.Get()->put_Id(CBstr("Tessaly_RunAsStdUser_Principal"))) ||
+        !StepOk("put_LogonType", principal.Get()->put_LogonType(TASK_LOGON_INTERACTIVE_TOKEN)) ||
+        !StepOk("put_RunLevel", principal.Get()->put_RunLevel(TASK_RUNLEVEL_LUA)))
         return false;
 
     CComRef<ITaskSettings> settings;
-    if (!Obtain(settings, [&](ITaskSettings** pp) { return pDef->get_Settings(pp); }) ||
-        FAILED(settings.Get()->put_StartWhenAvailable(VARIANT_TRUE)) ||
-        FAILED(settings.Get()->put_AllowHardTerminate(VARIANT_FALSE)) ||
-        FAILED(settings.Get()->put_DisallowStartIfOnBatteries(VARIANT_FALSE)) ||
-        FAILED(settings.Get()->put_StopIfGoingOnBatteries(VARIANT_FALSE)) ||
-        FAILED(settings.Get()->put_ExecutionTimeLimit(CBstr("PT0S"))))
+    if (!Obtain("get_Settings", settings, [&](ITaskSettings** pp) { return pDef->get_Settings(pp); }) ||
+        !StepOk("put_StartWhenAvailable", settings.Get()->put_StartWhenAvailable(VARIANT_TRUE)) ||
+        !StepOk("put_AllowHardTerminate", settings.Get()->put_AllowHardTerminate(VARIANT_FALSE)) ||
+        !StepOk("put_DisallowStartIfOnBatteries", settings.Get()->put_DisallowStartIfOnBatteries(VARIANT_FALSE)) ||
+        !StepOk("put_StopIfGoingOnBatteries", settings.Get()->put_StopIfGoingOnBatteries(VARIANT_FALSE)) ||
+        !StepOk("put_ExecutionTimeLimit", settings.Get()->put_ExecutionTimeLimit(CBstr("PT0S"))))
         return false;
     CComRef<IIdleSettings> idle;
-    if (!Obtain(idle, [&](IIdleSettings** pp) { return settings.Get()->get_IdleSettings(pp); }) ||
-        FAILED(idle.Get()->put_StopOnIdleEnd(VARIANT_FALSE)))
+    if (!Obtain("get_IdleSettings", idle, [&](IIdleSettings** pp) { return settings.Get()->get_IdleSettings(pp); }) ||
+        !StepOk("put_StopOnIdleEnd", idle.Get()->put_StopOnIdleEnd(VARIANT_FALSE)))
         return false;
 
     CComRef<ITriggerCollection> triggers;
     CComRef<ITrigger> trigger;
-    if (!Obtain(triggers, [&](ITriggerCollection** pp) { return pDef->get_Triggers(pp); }) ||
-        !Obtain(trigger, [&](ITrigger** pp) { return triggers.Get()->Create(TASK_TRIGGER_REGISTRATION, pp); }) ||
-        FAILED(trigger.Get()->put_Id(CBstr("Tessaly_RunAsStdUser_Trigger"))))
+    if (!Obtain("get_Triggers", triggers, [&](ITriggerCollection** pp) { return pDef->get_Triggers(pp); }) ||
+        !Obtain("Create trigger", trigger,
+                [&](ITrigger** pp) { return triggers.Get()->Create(TASK_TRIGGER_REGISTRATION, pp); }) ||
+        !StepOk("put_Id trigger", trigger.Get()->put_Id(CBstr("Tessaly_RunAsStdUser_Trigger"))))
         return false;
 
     CComRef<IActionCollection> actions;
     CComRef<IAction> action;
     CComRef<IExecAction> exec;
-    if (!Obtain(actions, [&](IActionCollection** pp) { return pDef->get_Actions(pp); }) ||
-        !Obtain(action, [&](IAction** pp) { return actions.Get()->Create(TASK_ACTION_EXEC, pp); }) ||
-        !Obtain(exec, [&](IExecAction** pp) {
-            return action.Get()->QueryInterface(IID_IExecAction, reinterpret_cast<void**>(pp));
-        }) ||
-        FAILED(exec.Get()->put_Path(CBstr(pszProgram))))
+    if (!Obtain("get_Actions", actions, [&](IActionCollection** pp) { return pDef->get_Actions(pp); }) ||
+        !Obtain("Create action", action, [&](IAction** pp) { return actions.Get()->Create(TASK_ACTION_EXEC, pp); }) ||
+        !Obtain("IExecAction", exec,
+                [&](IExecAction** pp) {
+                    return action.Get()->QueryInterface(IID_IExecAction, reinterpret_cast<void**>(pp));
+                }) ||
+        !StepOk("put_Path", exec.Get()->put_Path(CBstr(pszProgram))))
         return false;
-    if (!IsEmptyText(pszFolder) && FAILED(exec.Get()->put_WorkingDirectory(CBstr(pszFolder))))
+    if (!IsEmptyText(pszFolder) && !StepOk("put_WorkingDirectory", exec.Get()->put_WorkingDirectory(CBstr(pszFolder))))
         return false;
-    if (!IsEmptyText(pszArgs) && FAILED(exec.Get()->put_Arguments(CBstr(pszArgs))))
+    if (!IsEmptyText(pszArgs) && !StepOk("put_Arguments", exec.Get()->put_Arguments(CBstr(pszArgs))))
         return false;
     return true;
 }
@@ -586,8 +598,9 @@ bool RegisterRunAsStdUserTask(const char* pszTaskName, const char* pszProgram, c
     if (OsMajor() < 6)
         return false;
     ITaskService* pService = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
-                                  reinterpret_cast<void**>(&pService))) || !pService)
+    HRESULT hr = ::CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
+                                    reinterpret_cast<void**>(&pService));
+    if (!StepOk("CoCreateInstance", SUCCEEDED(hr) && !pService ? E_POINTER : hr))
         return false;
     CComRef<ITaskService> service(pService);
     return RegisterRunAsStdUserTask(service.Get(), pszTaskName, pszProgram, pszArgs, pszFolder);
@@ -599,22 +612,22 @@ bool RegisterRunAsStdUserTask(ITaskService* pService, const char* pszTaskName, c
     if (!pService)
         return false;
     // Local machine, current user.
-    if (FAILED(pService->Connect(CVariant(), CVariant(), CVariant(), CVariant())))
+    if (!StepOk("Connect", pService->Connect(CVariant(), CVariant(), CVariant(), CVariant())))
         return false;
 
     CComRef<ITaskFolder> root;
-    if (!Obtain(root, [&](ITaskFolder** pp) { return pService->GetFolder(CBstr("\\"), pp); }))
+    if (!Obtain("GetFolder", root, [&](ITaskFolder** pp) { return pService->GetFolder(CBstr("\\"), pp); }))
         return false;
     CBstr name(pszTaskName);
     root.Get()->DeleteTask(name, 0);   // a task left from an earlier start may or may not be there
 
     CComRef<ITaskDefinition> definition;
-    if (!Obtain(definition, [&](ITaskDefinition** pp) { return pService->NewTask(0, pp); }) ||
+    if (!Obtain("NewTask", definition, [&](ITaskDefinition** pp) { return pService->NewTask(0, pp); }) ||
         !FillTaskDefinition(definition.Get(), pszProgram, pszArgs, pszFolder))
         return false;
 
     CComRef<IRegisteredTask> registered;
-    return Obtain(registered, [&](IRegisteredTask** pp) {
+    return Obtain("RegisterTaskDefinition", registered, [&](IRegisteredTask** pp) {
         return root.Get()->RegisterTaskDefinition(name, definition.Get(), TASK_CREATE_OR_UPDATE, CVariant(),
                                                    CVariant(), TASK_LOGON_INTERACTIVE_TOKEN, CVariant(""), pp);
     });
