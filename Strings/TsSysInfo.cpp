@@ -138,15 +138,6 @@ CString ShellItemListPath(int nCsidl)
     return sPath;
 }
 
-CString RegistryFolderPath(int nCsidl)
-{
-    for (const RegistryFolderRow& row : kRegistryFolders) {
-        if (row.nCsidl == nCsidl)
-            return RegString(row.hRoot, row.pszKey, row.pszValue);
-    }
-    return CString();
-}
-
 const CString& OwnProgramName()
 {
     static const CString s_sName = [] {
@@ -174,6 +165,15 @@ CString HandheldText(const char* pszKey, const char* pszLabel)
 }
 
 }  // namespace
+
+CString GetSpecialFolderFromRegistry(int nCsidl)
+{
+    for (const RegistryFolderRow& row : kRegistryFolders) {
+        if (row.nCsidl == nCsidl)
+            return RegString(row.hRoot, row.pszKey, row.pszValue);
+    }
+    return CString();
+}
 
 // --- version record -----------------------------------------------------------------
 
@@ -271,7 +271,7 @@ CString GetSpecialFolder(int nCsidl)
     if (sPath.IsEmpty())
         sPath = ShellItemListPath(nCsidl);
     if (sPath.IsEmpty())
-        sPath = RegistryFolderPath(nCsidl);
+        sPath = GetSpecialFolderFromRegistry(nCsidl);
     StripTrailingBackslashes(sPath);
     if (nCsidl == CSIDL_COMMON_APPDATA && !sPath.IsEmpty()) {
         // Without administrator rights the machine-wide copy cannot be written; the user's will do.

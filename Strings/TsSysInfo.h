@@ -33,6 +33,10 @@ const TsVersionRecord& TsGetVersionRecord();
 // every way failed. The common application data folder (35) is cached in the registry.
 CString GetSpecialFolder(int nCsidl);
 
+// The last resort of GetSpecialFolder: the registry's record of the folder (Shell Folders,
+// ProgramFilesDir) for the five kinds that have one, else empty. Taken as stored.
+CString GetSpecialFolderFromRegistry(int nCsidl);
+
 // The desktop edition's browser add-on: registered, present on disk and not disabled by
 // the user.
 bool IsDesktopEditionInstalled();
