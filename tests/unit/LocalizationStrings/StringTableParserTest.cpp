@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <random>
+
 #include "LocalizationStrings/StringTableParser.h"
 
 namespace {
@@ -75,4 +79,38 @@ TEST(StringTableParser, ReadsOnlyTheGivenBytes)
     std::string sError;
     EXPECT_TRUE(ParseStringTableText(data.data(), data.size(), "x.tsi", map, sError));
     EXPECT_EQ("z", map[9]);
+}
+
+// Random language files placed right before an unreadable page: the reader stays inside
+// the bytes it was given, and whatever it keeps lies in the table's range.
+TEST(StringTableParser, RandomTextStaysInsideItsBytes)
+{
+    SYSTEM_INFO si;
+    ::GetSystemInfo(&si);
+    const size_t nPage = si.dwPageSize;
+    char* pBase = static_cast<char*>(::VirtualAlloc(nullptr, 2 * nPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(nullptr, pBase);
+    DWORD dwOld;
+    ASSERT_TRUE(::VirtualProtect(pBase + nPage, nPage, PAGE_NOACCESS, &dwOld));
+
+    const char kAlphabet[] = {'1', '9', '0', ' ', ' ', '"', '"', '\\', 'n', 't', '#', '*', '\r', '\n', '\n', '\t', 'x'};
+    std::mt19937 rng(1982);
+    for (int nRun = 0; nRun < 20000; ++nRun) {
+        size_t nLength = rng() % 64;
+        char* p = pBase + nPage - nLength;   // no terminator: the page after it cannot be read
+        for (size_t i = 0; i < nLength; ++i)
+            p[i] = kAlphabet[rng() % sizeof(kAlphabet)];
+        StringTableMap map;
+        std::string sError;
+        bool bOk = ParseStringTableText(p, nLength, "r.tsi", map, sError);
+        SCOPED_TRACE(std::string(p, nLength));
+        if (bOk) {
+            ASSERT_TRUE(sError.empty());
+        }
+        for (const auto& entry : map) {
+            ASSERT_GE(entry.first, 0);
+            ASSERT_LT(entry.first, kStringTableSize);
+        }
+    }
+    ::VirtualFree(pBase, 0, MEM_RELEASE);
 }

@@ -404,3 +404,24 @@ TEST(TsFile, LibrariesLoadInTheProgramsManifestContext)
     // gets the side-by-side common controls, a plain load does not.
     EXPECT_EQ(10, testutil::RunAndWait("\"" + ProcPath() + "\" comctl"));
 }
+
+// --- downloads ----------------------------------------------------------------------
+
+TEST(TsFile, DownloadToCache)
+{
+    CTempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "report.txt", "report body"));
+    std::string url = "file:///" + dir.Path() + "\\report.txt";
+    for (bool bWait : {false, true}) {
+        SCOPED_TRACE(bWait ? "waiting for the file" : "not waiting");
+        CString sLocal, sError;
+        ASSERT_TRUE(DownloadToCache(url.c_str(), nullptr, sLocal, bWait, sError)) << sError.c_str();
+        EXPECT_EQ("report body", testutil::ReadFileOrEmpty(sLocal.c_str()));
+    }
+
+    // Nothing listens on the discard port of this host.
+    CString sLocal, sError;
+    EXPECT_FALSE(DownloadToCache("http://127.0.0.1:9/report?x=1", nullptr, sLocal, false, sError));
+    // Wine's URL library answers E_FAIL and has no text of its own for it.
+    EXPECT_STREQ("Cannot connect to server: Error (80004005)", sError);
+}
