@@ -503,7 +503,7 @@ bool TsRunExeFileAndWait(const char* pszProgram, const char* pszArgs, bool bDeta
     CUniqueHandle process(pi.hProcess);
     CUniqueHandle thread(pi.hThread);
     if (!WaitForProcessEnd(process.Get(), bPumpMessages, "TsRunExeFileAndWait")) {
-        sError = CString("Stopped waiting for ") + pszProgram + ": the program is asked to quit";
+        sError = CString("Stopped waiting for ") + pszProgram + ": this program is closing";
         return false;
     }
     if (!::GetExitCodeProcess(process.Get(), &dwExitCode)) {
@@ -544,7 +544,7 @@ bool TsShellExecute(const char* pszFile, const char* pszParameters, const char* 
     }
     if (bWait && process) {
         if (!WaitForProcessEnd(process.Get(), bPumpMessages, "TsShellExecute")) {
-            sError = CString("Stopped waiting for ") + pszFile + ": the program is asked to quit";
+            sError = CString("Stopped waiting for ") + pszFile + ": this program is closing";
             return false;
         }
         ::GetExitCodeProcess(process.Get(), &dwExitCode);

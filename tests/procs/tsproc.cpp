@@ -1,5 +1,6 @@
 // A program for the process tests:
 //   tsproc exit N            ends with exit code N
+//   tsproc sleep MS          ends with 0 after MS milliseconds
 //   tsproc record FILE ...   writes its command line and current folder into FILE, ends with 0
 //   tsproc comctl            ends with 10 * (TsLoadLibrary took the side-by-side common controls)
 //                            + (a plain LoadLibrary took them)
@@ -32,6 +33,10 @@ int main(int argc, char** argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "exit") == 0)
         return std::atoi(argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "sleep") == 0) {
+        ::Sleep(static_cast<DWORD>(std::atoi(argv[2])));
+        return 0;
+    }
     if (argc >= 3 && std::strcmp(argv[1], "record") == 0) {
         char szFolder[MAX_PATH] = "";
         ::GetCurrentDirectoryA(MAX_PATH, szFolder);

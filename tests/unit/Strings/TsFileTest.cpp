@@ -281,6 +281,20 @@ TEST(TsFile, RunAndWaitForExitCode)
     EXPECT_EQ("Failed to run " + missing + "\nReason: " + ErrorText(ERROR_FILE_NOT_FOUND), sError.c_str());
 }
 
+TEST(TsFile, WaitingEndsAtAQuitMessage)
+{
+    ::PostQuitMessage(4);
+    DWORD dwExit = 0;
+    CString sError;
+    DWORD dwStart = ::GetTickCount();
+    EXPECT_FALSE(TsRunExeFileAndWait(ProcPath().c_str(), "sleep 5000", false, true, dwExit, sError));
+    EXPECT_LT(::GetTickCount() - dwStart, 4000u);
+    EXPECT_EQ("Stopped waiting for " + ProcPath() + ": this program is closing", sError.c_str());
+    MSG msg;
+    ASSERT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));   // left for the caller's loop
+    EXPECT_EQ(4u, msg.wParam);
+}
+
 TEST(TsFile, RunInAFolderWithArguments)
 {
     CTempDir dir;
