@@ -17,6 +17,7 @@ public:
 
     BOOL StartPortable();
     BOOL StopPortable();
+    BOOL StartTaskbarIcon(const CString& sProgramFolder);   // starter/TaskbarIcon.cpp
 
     CErrorCatcherScope m_errorCatcherScope;
     BOOL m_bSilent = 0;
