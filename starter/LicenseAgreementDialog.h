@@ -26,6 +26,7 @@ private:
 // its end removed, followed by "\r\n"; a last line without line feed counts when not empty.
 CString BuildAgreementText(const char* pData, size_t nSize);
 
-// Agreement files are a few pages; anything beyond this is not read, so that a damaged
-// or hostile file cannot exhaust the starter's memory.
-const size_t kMaxAgreementBytes = 8 * 1024 * 1024;
+// Agreement files are a few pages (tens of kilobytes); anything beyond this is not read, so
+// that a damaged or hostile file can neither exhaust memory nor freeze the dialog while the
+// edit control lays out megabytes of text.
+const size_t kMaxAgreementBytes = 256 * 1024;

@@ -189,6 +189,31 @@ TEST(LicenseAgreementDialog, AnswersAcceptOnlyWithIAgree)
     }
 }
 
+TEST(LicenseAgreementDialog, AnOversizedAgreementIsCutAtTheReadLimit)
+{
+    CTempDir dir;
+    ASSERT_TRUE(testutil::WriteFileBytes(dir / "tessaly_header.bmp", MakeBmp(40, 20, 200, 200, 200)));
+    // 300 KB of "line\n": the limit of 256 KB ends in the middle of a line, which still counts.
+    std::string sFile;
+    while (sFile.size() < 300u * 1024)
+        sFile += "line\n";
+    ASSERT_TRUE(testutil::WriteFileBytes(dir / "tessaly_license.txt", sFile));
+    ASSERT_EQ(256u * 1024, kMaxAgreementBytes);
+
+    LRESULT nLength = -1;
+    CUiDriver driver([&](const UiBox& box) {
+        if (box.caption == kLicenseCaption)
+            nLength = ::SendDlgItemMessageA(box.hwnd, IDC_LICENSE_TEXT, WM_GETTEXTLENGTH, 0, 0);
+        return IDCANCEL;
+    });
+    CLicenseAgreementDialog dlg;
+    dlg.m_strFolder = dir.Path().c_str();
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    // 262144 bytes: 52428 whole lines of "line\r\n", then the cut line "line" without its feed.
+    EXPECT_EQ(52428 * 6 + 6, nLength);
+    ASSERT_EQ(1u, driver.Boxes().size());
+}
+
 TEST(LicenseAgreementDialog, MissingOrEmptyFilesAreReportedAndTheDialogStaysUsable)
 {
     struct Row { const char* name; bool header; const char* license; std::string message; };
