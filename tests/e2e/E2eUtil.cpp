@@ -148,4 +148,48 @@ bool WaitForExit(HANDLE hProcess, DWORD dwTimeoutMs, DWORD* pdwExitCode)
     return true;
 }
 
+bool SaveWindowShot(HWND hWnd, const std::string& sPath)
+{
+    RECT rc;
+    if (!::IsWindow(hWnd) || !::GetWindowRect(hWnd, &rc))
+        return false;
+    int nWidth = rc.right - rc.left;
+    int nHeight = rc.bottom - rc.top;
+    if (nWidth <= 0 || nHeight <= 0)
+        return false;
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = nWidth;
+    bmi.bmiHeader.biHeight = nHeight;   // bottom-up, as the file stores it
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 24;
+    void* pBits = nullptr;
+    HDC hScreen = ::GetDC(nullptr);
+    HDC hMem = ::CreateCompatibleDC(hScreen);
+    HBITMAP hDib = ::CreateDIBSection(hScreen, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    HGDIOBJ hOld = ::SelectObject(hMem, hDib);
+    ::BitBlt(hMem, 0, 0, nWidth, nHeight, hScreen, rc.left, rc.top, SRCCOPY);
+    ::GdiFlush();
+    DWORD dwStride = (static_cast<DWORD>(nWidth) * 3 + 3) & ~3u;
+    BITMAPFILEHEADER fh = {};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(fh) + sizeof(bmi.bmiHeader);
+    fh.bfSize = fh.bfOffBits + dwStride * static_cast<DWORD>(nHeight);
+    std::string sFile(reinterpret_cast<const char*>(&fh), sizeof(fh));
+    sFile.append(reinterpret_cast<const char*>(&bmi.bmiHeader), sizeof(bmi.bmiHeader));
+    sFile.append(static_cast<const char*>(pBits), dwStride * static_cast<DWORD>(nHeight));
+    ::SelectObject(hMem, hOld);
+    ::DeleteObject(hDib);
+    ::DeleteDC(hMem);
+    ::ReleaseDC(nullptr, hScreen);
+    return testutil::WriteFileBytes(sPath, sFile);
+}
+
+std::string ShotFolder()
+{
+    char sz[MAX_PATH] = "";
+    DWORD n = ::GetEnvironmentVariableA("WAYFARER_SHOTS", sz, sizeof(sz));
+    return n && n < sizeof(sz) ? std::string(sz) : std::string();
+}
+
 }  // namespace e2e

@@ -47,4 +47,12 @@ private:
 HANDLE StartProcess(const std::string& sProgram, const std::string& sArgs, const std::string& sFolder);
 bool WaitForExit(HANDLE hProcess, DWORD dwTimeoutMs, DWORD* pdwExitCode = nullptr);
 
+// Saves what the screen shows of a window as a 24-bit bitmap file. False when the window is
+// gone or the file cannot be written.
+bool SaveWindowShot(HWND hWnd, const std::string& sPath);
+
+// The folder named by WAYFARER_SHOTS, where the tests leave screenshots of the splash and the
+// dialogs for the documentation; empty when not set.
+std::string ShotFolder();
+
 }  // namespace e2e

@@ -1,0 +1,620 @@
+// The real wfstart.exe started from a simulated removable drive R: that carries a package
+// made by wfpack with the stand-ins inside, a Portable.ini and the first-run files. The UI
+// driver answers every box and dialog and records what each one said.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "E2eUtil.h"
+#include "Strings/SafeRegKey.h"
+#include "Strings/TsLog.h"
+#include "Strings/TsPortable.h"
+#include "Strings/TsSharedData.h"
+#include "TestUtil.h"
+#include "UiDriver.h"
+#include "tests/unit/Strings/WineDrive.h"
+
+namespace {
+
+using testutil::CTempDir;
+
+const char kDriveRoot[] = "R:";
+const char kTessalyKey[] = "Software\\Norvane Works\\Tessaly";
+const char kDataFolder[] = "R:\\My Tessaly Data\\Default Profile";
+const char kAddOnClsid[] = "{3f9a61c4-2b07-11d4-a85e-0050d2c71f3b}";
+const char kSplashClass[] = "SplashScreenExClass";
+const char kGreetingCaption[] = "Wayfarer Greeting";
+const char kLicenseCaption[] = "Tessaly End User License Agreement";
+
+std::string HostFolder()
+{
+    CString sTemp;
+    GetWritableTempFolder(sTemp);
+    return std::string(sTemp.c_str()) + "\\Tessaly";
+}
+
+// A registry string, or "<none>" when the value does not exist.
+std::string RegValue(HKEY hRoot, const char* pszKey, const char* pszName)
+{
+    HKEY hKey;
+    if (::RegOpenKeyExA(hRoot, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return "<none>";
+    char sz[1024] = "";
+    DWORD cb = sizeof(sz) - 1;
+    DWORD dwType = 0;
+    LONG r = ::RegQueryValueExA(hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(sz), &cb);
+    ::RegCloseKey(hKey);
+    if (r != ERROR_SUCCESS)
+        return "<none>";
+    return std::string(sz, cb && sz[cb - 1] == '\0' ? cb - 1 : cb);
+}
+
+std::string Tessaly(const char* pszName)
+{
+    return RegValue(HKEY_CURRENT_USER, kTessalyKey, pszName);
+}
+
+void SetTessaly(const char* pszName, const std::string& sValue)
+{
+    HKEY hKey;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, kTessalyKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                               &hKey, nullptr));
+    ::RegSetValueExA(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(sValue.c_str()),
+                     static_cast<DWORD>(sValue.size() + 1));
+    ::RegCloseKey(hKey);
+}
+
+std::string IniValue(const std::string& sIni, const char* pszSection, const char* pszKey)
+{
+    char sz[256] = "";
+    ::GetPrivateProfileStringA(pszSection, pszKey, "<none>", sz, sizeof(sz), sIni.c_str());
+    return sz;
+}
+
+int CountLines(const std::string& sProgram, const std::string& sPrefix)
+{
+    std::vector<std::string> rec = e2e::ReadRecord(sProgram);
+    return static_cast<int>(std::count_if(rec.begin(), rec.end(),
+                                          [&](const std::string& s) { return s.compare(0, sPrefix.size(), sPrefix) == 0; }));
+}
+
+// Ends every process a record names, asking its watcher first.
+void EndRecordedProcesses(const std::string& sProgram)
+{
+    for (const std::string& s : e2e::ReadRecord(sProgram)) {
+        if (s.compare(0, 10, "start pid=") != 0)
+            continue;
+        DWORD dwPid = std::stoul(s.substr(10));
+        if (HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwPid)) {
+            if (::WaitForSingleObject(h, 2000) == WAIT_TIMEOUT)
+                ::TerminateProcess(h, 1);
+            ::WaitForSingleObject(h, 5000);
+            ::CloseHandle(h);
+        }
+    }
+}
+
+void CloseWatcher()
+{
+    HWND h = e2e::ReadWatcherField().hWnd;
+    if (h && ::IsWindow(h))
+        ::PostMessageA(h, WM_CLOSE, 0, 0);
+}
+
+struct StarterRun {
+    bool bEnded = false;
+    DWORD dwExitCode = 0;
+    DWORD dwMs = 0;
+    std::vector<UiBox> boxes;
+
+    // The boxes and dialogs, without the splash.
+    std::vector<UiBox> Dialogs() const
+    {
+        std::vector<UiBox> v;
+        for (const UiBox& b : boxes)
+            if (b.className != kSplashClass)
+                v.push_back(b);
+        return v;
+    }
+    bool SplashShown() const
+    {
+        return std::any_of(boxes.begin(), boxes.end(), [](const UiBox& b) { return b.className == kSplashClass; });
+    }
+};
+
+// Answers by caption (a caption missing from the map gets the default button), leaves the
+// splash alone, and takes screenshots for the documentation when asked to.
+CUiDriver::Responder AnswerByCaption(std::map<std::string, int> answers)
+{
+    return [answers](const UiBox& box) {
+        std::string sShots = e2e::ShotFolder();
+        if (box.className == kSplashClass) {
+            if (!sShots.empty()) {
+                ::Sleep(900);   // past the fade-in
+                e2e::SaveWindowShot(box.hwnd, sShots + "\\splash.bmp");
+            }
+            return 0;
+        }
+        if (!sShots.empty() && (box.caption == kGreetingCaption || box.caption == kLicenseCaption))
+            e2e::SaveWindowShot(box.hwnd, sShots + (box.caption == kGreetingCaption ? "\\greeting.bmp" : "\\license.bmp"));
+        auto it = answers.find(box.caption);
+        return it != answers.end() ? it->second : CUiDriver::PressDefault(box);
+    };
+}
+
+class WfStart : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_pPackageDir = new CTempDir();
+        // The product's program files: the stand-ins and some files to compare after unpacking.
+        s_sProgramFiles = *s_pPackageDir / "program";
+        testutil::CreateFolders(s_sProgramFiles + "\\Data");
+        for (const char* pszName : {"TessTaskBarIcon", "Keycards"})
+            ::CopyFileA(e2e::StandInPath(pszName).c_str(), (s_sProgramFiles + "\\" + pszName + ".exe").c_str(), FALSE);
+        testutil::WriteFileBytes(s_sProgramFiles + "\\readme.txt", "Tessaly program files\r\n");
+        std::string sBlob;
+        unsigned n = 12345;
+        for (int i = 0; i < 300000; ++i) {
+            n = n * 1103515245u + 12345u;
+            sBlob += static_cast<char>(i % 7 == 0 ? (n >> 16) : 'a' + i % 13);
+        }
+        testutil::WriteFileBytes(s_sProgramFiles + "\\Data\\keycards.dat", sBlob);
+
+        s_sPackage = *s_pPackageDir / "AiTessaly-Portable.bin";
+        std::string sCmd = "\"" + e2e::BuildFolder() + "\\tools\\wfpack.exe\" build \"" + s_sPackage + "\" --stub \"" +
+                           e2e::StandInPath("TessInstaller") + "\" --block tessaly=\"" + s_sProgramFiles + "\"";
+        s_nPackResult = testutil::RunAndWait(sCmd, 120000);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_pPackageDir;
+        s_pPackageDir = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(0, s_nPackResult) << "wfpack could not build the test package";
+        CleanHost();
+        m_pDrive = std::make_unique<CWineDrive>('r', m_stick.Path(), DRIVE_REMOVABLE);
+        ASSERT_TRUE(m_pDrive->Defined());
+        ASSERT_TRUE(::CopyFileA((e2e::BuildFolder() + "\\starter\\wfstart.exe").c_str(), "R:\\wfstart.exe", FALSE));
+    }
+    void TearDown() override
+    {
+        CleanHost();
+        m_pDrive.reset();
+    }
+
+    // Nothing of an earlier run stays on the host: processes, registry, unpacked files.
+    void CleanHost()
+    {
+        CloseWatcher();
+        for (const std::string& sProgram : m_programsToEnd)
+            EndRecordedProcesses(sProgram);
+        EndRecordedProcesses(HostFolder() + "\\TessTaskBarIcon.exe");
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Norvane Works");
+        ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Norvane Works\\Tessaly", "Common AppData Path");
+        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                                                          "Browser Helper Objects\\") + kAddOnClsid).c_str());
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kAddOnClsid).c_str());
+        testutil::RemoveTree(HostFolder());
+    }
+
+    void InstallPackage()
+    {
+        ASSERT_TRUE(testutil::CreateFolders("R:\\Tessaly"));
+        ASSERT_TRUE(::CopyFileA(s_sPackage.c_str(), "R:\\Tessaly\\AiTessaly-Portable.bin", FALSE));
+    }
+
+    void WriteIni(const std::string& sText)
+    {
+        ASSERT_TRUE(testutil::WriteFileBytes("R:\\Portable.ini", sText));
+    }
+
+    void InstallFirstRunFiles()
+    {
+        // Greeting and header pictures in the size the dialogs give them.
+        std::string sPictures = e2e::BuildFolder() + "\\tests\\e2e\\pictures";
+        ASSERT_TRUE(::CopyFileA((sPictures + "\\tessaly_greet.bmp").c_str(), "R:\\Tessaly\\tessaly_greet.bmp", FALSE));
+        ASSERT_TRUE(::CopyFileA((sPictures + "\\tessaly_header.bmp").c_str(), "R:\\Tessaly\\tessaly_header.bmp", FALSE));
+        ASSERT_TRUE(testutil::WriteFileBytes("R:\\Tessaly\\tessaly_license.txt", kLicenseText));
+    }
+
+    StarterRun RunStarter(const std::string& sArgs, CUiDriver::Responder responder = AnswerByCaption({}),
+                          DWORD dwTimeoutMs = 90000)
+    {
+        StarterRun run;
+        CUiDriver driver(std::move(responder));
+        driver.WatchClass(kSplashClass);
+        DWORD dwStart = ::GetTickCount();
+        e2e::CChild child(e2e::StartProcess("R:\\wfstart.exe", sArgs, "R:\\"));
+        EXPECT_TRUE(child);
+        if (!child)
+            return run;
+        run.bEnded = e2e::WaitForExit(child.Get(), dwTimeoutMs, &run.dwExitCode);
+        run.dwMs = ::GetTickCount() - dwStart;
+        ::Sleep(100);   // the driver's last look
+        run.boxes = driver.Boxes();
+        return run;
+    }
+
+    // The product from a first silent start, running.
+    void StartProduct()
+    {
+        InstallPackage();
+        WriteIni("[Path]\r\n");
+        StarterRun run = RunStarter("/silent");
+        ASSERT_TRUE(run.bEnded);
+        ASSERT_TRUE(run.Dialogs().empty());
+        ASSERT_NE(nullptr, e2e::WaitForWatcher(5000));
+    }
+
+    static const char kLicenseText[];
+    static CTempDir* s_pPackageDir;
+    static std::string s_sProgramFiles;
+    static std::string s_sPackage;
+    static int s_nPackResult;
+
+    CTempDir m_stick;
+    std::unique_ptr<CWineDrive> m_pDrive;
+    std::vector<std::string> m_programsToEnd;
+};
+
+const char WfStart::kLicenseText[] =
+    "TESSALY END USER LICENSE AGREEMENT\r\n\r\n1. You may use this copy of Tessaly on any computer.\n"
+    "2. Keep your master password to yourself.";
+CTempDir* WfStart::s_pPackageDir = nullptr;
+std::string WfStart::s_sProgramFiles;
+std::string WfStart::s_sPackage;
+int WfStart::s_nPackResult = -1;
+
+TEST_F(WfStart, FirstStartCreatesTheDataFolderUnpacksRecordsAndStartsTheTray)
+{
+    InstallPackage();
+    WriteIni("[Path]\r\nBinPath=\\Tessaly\r\n");
+    StarterRun run = RunStarter("");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_EQ(0u, run.dwExitCode);
+    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(run.SplashShown());
+    // The started text is held for two seconds before the end.
+    EXPECT_GE(run.dwMs, 2000u);
+
+    // The data folder, marked.
+    EXPECT_TRUE(testutil::FolderExists(kDataFolder));
+    EXPECT_EQ(kDataFolderMarkerText, testutil::ReadFileOrEmpty(std::string(kDataFolder) + "\\TessalyDataHere.txt"));
+
+    // Every program file, byte for byte, and the drive's settings beside them.
+    const std::string sHost = HostFolder();
+    for (const char* pszFile : {"TessTaskBarIcon.exe", "Keycards.exe", "readme.txt", "Data\\keycards.dat"}) {
+        SCOPED_TRACE(pszFile);
+        std::string sExpected = testutil::ReadFileOrEmpty(s_sProgramFiles + "\\" + pszFile);
+        ASSERT_FALSE(sExpected.empty());
+        EXPECT_TRUE(sExpected == testutil::ReadFileOrEmpty(sHost + "\\" + pszFile));
+    }
+    EXPECT_EQ(testutil::ReadFileOrEmpty("R:\\Portable.ini"), testutil::ReadFileOrEmpty(sHost + "\\Portable.ini"));
+
+    // The record of the portable run.
+    EXPECT_EQ("", Tessaly("PortableLanguage"));
+    EXPECT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
+    EXPECT_EQ(sHost, Tessaly("PorvinHostPath"));
+    EXPECT_EQ(sHost, Tessaly("HDDProgFilesPath"));
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    EXPECT_EQ("<none>", Tessaly("_RebuildCache"));
+    EXPECT_NE("<none>", Tessaly("Common AppData Path"));
+    // The browser lets the product's programs out of its low-rights mode.
+    EXPECT_EQ(sHost, RegValue(HKEY_LOCAL_MACHINE,
+                              (std::string("SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\") +
+                               g_TsElevationPolicies[0].pszPolicyKey).c_str(),
+                              "AppPath"));
+
+    // The tray program runs from the host folder and its watcher is there.
+    const std::string sTray = sHost + "\\TessTaskBarIcon.exe";
+    std::vector<std::string> rec = e2e::ReadRecord(sTray);
+    ASSERT_GE(rec.size(), 2u);
+    EXPECT_EQ(" folder=" + sHost + " args=", rec[0].substr(rec[0].find(' ', 6)));
+    EXPECT_EQ(0u, rec[1].find("publish hwnd="));
+    HWND hWatcher = e2e::ReadWatcherField().hWnd;
+    ASSERT_TRUE(hWatcher && ::IsWindow(hWatcher));
+    DWORD dwPid = 0;
+    ::GetWindowThreadProcessId(hWatcher, &dwPid);
+    EXPECT_EQ("start pid=" + std::to_string(dwPid), rec[0].substr(0, rec[0].find(' ', 6)));
+}
+
+TEST_F(WfStart, ASecondStarterWhileTheFirstRunsIsRefused)
+{
+    InstallPackage();
+    InstallFirstRunFiles();
+    WriteIni("[Greeting]\r\nlicense_approved=FALSE\r\n");
+    // The first starter waits at the licence agreement while the second one starts.
+    CUiDriver driver([](const UiBox& box) { return box.caption == kLicenseCaption ? 0 : CUiDriver::PressDefault(box); });
+    e2e::CChild first(e2e::StartProcess("R:\\wfstart.exe", "/silent", "R:\\"));
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(driver.WaitForBoxes(1, 30000));
+    ASSERT_EQ(kLicenseCaption, driver.Boxes()[0].caption);
+
+    e2e::CChild second(e2e::StartProcess("R:\\wfstart.exe", "", "R:\\"));
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(e2e::WaitForExit(second.Get(), 30000));
+    std::vector<UiBox> boxes = driver.Boxes();
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_EQ("Wayfarer", boxes[1].caption);
+    EXPECT_EQ("Wayfarer starter is already running", boxes[1].Text());
+    EXPECT_EQ(::GetProcessId(second.Get()), boxes[1].processId);
+
+    // The first one goes on: declined, it ends without starting anything.
+    ::PostMessageA(boxes[0].hwnd, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(e2e::WaitForExit(first.Get(), 30000));
+    EXPECT_FALSE(testutil::FolderExists(HostFolder()));
+    EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+}
+
+TEST_F(WfStart, AStartFromTheSameDriveWhileTheProductRunsOnlySignalsIt)
+{
+    StartProduct();
+    const std::string sTray = HostFolder() + "\\TessTaskBarIcon.exe";
+    ASSERT_EQ(1, CountLines(sTray, "start "));
+
+    StarterRun run = RunStarter("");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_FALSE(run.SplashShown());
+    EXPECT_TRUE(e2e::WaitForRecord(sTray, "message 0x504 wParam=0x0 lParam=0x0", 5000));
+    EXPECT_EQ(1, CountLines(sTray, "start "));
+    EXPECT_EQ(0, CountLines(sTray, "close"));
+}
+
+TEST_F(WfStart, AStartFromAnotherDriveStopsTheRunningProductAndTakesOver)
+{
+    // A product started from drive S: before, still running from its own folder.
+    CTempDir other;
+    std::string sOldTray = other / "TessTaskBarIcon.exe";
+    ASSERT_TRUE(::CopyFileA(e2e::StandInPath("TessTaskBarIcon").c_str(), sOldTray.c_str(), FALSE));
+    m_programsToEnd.push_back(sOldTray);
+    e2e::CChild oldTray(e2e::StartProcess(sOldTray, "", other.Path()));
+    ASSERT_NE(nullptr, e2e::WaitForWatcher(10000));
+    SetTessaly("RootUserDataDirPort", "S:\\My Tessaly Data\\Default Profile");
+
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    StarterRun run = RunStarter("/silent");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(e2e::RecordHas(sOldTray, "close"));
+    EXPECT_TRUE(e2e::WaitForExit(oldTray.Get(), 5000));
+    EXPECT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
+    HWND hWatcher = e2e::WaitForWatcher(5000);
+    ASSERT_NE(nullptr, hWatcher);
+    EXPECT_EQ(1, CountLines(HostFolder() + "\\TessTaskBarIcon.exe", "publish "));
+}
+
+TEST_F(WfStart, AStaleRecordWithADeadWatcherDoesNotBlockTheStart)
+{
+    // The product died without cleaning up: its data folder is still recorded and its dead
+    // watcher handle still in the block, which this test holds open as a leftover would.
+    SetTessaly("RootUserDataDirPort", kDataFolder);
+    bool bCreated = false;
+    DWORD dwError = 0;
+    ASSERT_TRUE(TsConnectSharedData(bCreated, dwError));
+    HWND hGone = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ::DestroyWindow(hGone);
+    g_pTsSharedData->hWatcherWnd = TsWndToField(hGone);
+    g_pTsSharedData->dwWatcherCompanion = 77;
+
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    StarterRun run = RunStarter("/silent");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_TRUE(run.Dialogs().empty());
+    HWND hWatcher = e2e::WaitForWatcher(5000);
+    ASSERT_NE(nullptr, hWatcher);
+    EXPECT_NE(hGone, hWatcher);
+    EXPECT_NE(77u, g_pTsSharedData->dwWatcherCompanion);
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    TsDisconnectShared();
+}
+
+TEST_F(WfStart, NoDataFolderAndNoPackageIsReported)
+{
+    WriteIni("[Path]\r\n");
+    StarterRun run = RunStarter("");
+    ASSERT_TRUE(run.bEnded);
+    std::vector<UiBox> boxes = run.Dialogs();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Wayfarer", boxes[0].caption);
+    EXPECT_EQ(std::string("Wayfarer User Data Folder '") + kDataFolder + "' does not exist.", boxes[0].Text());
+    EXPECT_FALSE(testutil::FolderExists("R:\\My Tessaly Data"));
+    EXPECT_FALSE(testutil::FolderExists(HostFolder()));
+    EXPECT_FALSE(run.SplashShown());
+    EXPECT_EQ("<none>", Tessaly("PortableLanguage"));
+}
+
+TEST_F(WfStart, TheLicenceMustBeAcceptedAndTheGreetingComesOnce)
+{
+    InstallPackage();
+    InstallFirstRunFiles();
+    WriteIni("[Path]\r\nBinPath=\\Tessaly\r\n[Greeting]\r\nshow_greeting=TRUE\r\nlicense_approved=FALSE\r\n");
+
+    StarterRun declined = RunStarter("", AnswerByCaption({{kGreetingCaption, IDOK}, {kLicenseCaption, IDCANCEL}}));
+    ASSERT_TRUE(declined.bEnded);
+    std::vector<UiBox> boxes = declined.Dialogs();
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_EQ(kGreetingCaption, boxes[0].caption);
+    EXPECT_EQ(kLicenseCaption, boxes[1].caption);
+    EXPECT_EQ("TESSALY END USER LICENSE AGREEMENT\r\n\r\n1. You may use this copy of Tessaly on any computer.\r\n"
+              "2. Keep your master password to yourself.\r\n",
+              boxes[1].Text());
+    EXPECT_EQ("FALSE", IniValue("R:\\Portable.ini", "Greeting", "show_greeting"));
+    EXPECT_EQ("FALSE", IniValue("R:\\Portable.ini", "Greeting", "license_approved"));
+    EXPECT_FALSE(declined.SplashShown());
+    EXPECT_FALSE(testutil::FolderExists(HostFolder()));
+    EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+
+    StarterRun accepted = RunStarter("", AnswerByCaption({{kLicenseCaption, IDOK}}));
+    ASSERT_TRUE(accepted.bEnded);
+    boxes = accepted.Dialogs();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(kLicenseCaption, boxes[0].caption);
+    EXPECT_EQ("TRUE", IniValue("R:\\Portable.ini", "Greeting", "license_approved"));
+    EXPECT_TRUE(accepted.SplashShown());
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    EXPECT_NE(nullptr, e2e::WaitForWatcher(5000));
+}
+
+TEST_F(WfStart, RebuildCacheRunsTheKeycardsProgramOnce)
+{
+    SetTessaly("_RebuildCache", "yes");
+    StartProduct();
+    const std::string sKeycards = HostFolder() + "\\Keycards.exe";
+    std::vector<std::string> rec = e2e::ReadRecord(sKeycards);
+    ASSERT_EQ(2u, rec.size());
+    EXPECT_EQ(" folder=R:\\ args=-bc", rec[0].substr(rec[0].find(' ', 6)));
+    EXPECT_EQ("exit 0", rec[1]);
+    EXPECT_EQ("<none>", Tessaly("_RebuildCache"));
+}
+
+TEST_F(WfStart, SilentStartShowsNoSplashYetStillShowsItsMessages)
+{
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    // The tray program never shows its watcher: the timeout warning comes all the same.
+    ASSERT_TRUE(testutil::CreateFolders(HostFolder()));
+    ASSERT_TRUE(testutil::WriteFileBytes(HostFolder() + "\\TessTaskBarIcon.ini", "[StandIn]\r\nPublish=0\r\n"));
+    StarterRun run = RunStarter("/SILENT");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_FALSE(run.SplashShown());
+    std::vector<UiBox> boxes = run.Dialogs();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Timeout waiting for Wayfarer Taskbar Icon\n", boxes[0].Text());
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+}
+
+class WfStartDesktopEdition : public WfStart {
+protected:
+    // A desktop edition of the given build (1: 6.10.1, 2: 6.10.2) installed in its own
+    // folder, with its own tray program beside its add-on.
+    void InstallDesktopEdition(int nBuild)
+    {
+        m_sDesktop = m_desktopDir / "Tessaly";
+        ASSERT_TRUE(testutil::CreateFolders(m_sDesktop));
+        std::string sAddOn = m_sDesktop + "\\tessaly.dll";
+        ASSERT_TRUE(::CopyFileA((e2e::BuildFolder() + "\\tests\\e2e\\TessAddOn610" + std::to_string(nBuild) + ".dll").c_str(),
+                                sAddOn.c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA(e2e::StandInPath("TessTaskBarIcon").c_str(),
+                                (m_sDesktop + "\\TessTaskBarIcon.exe").c_str(), FALSE));
+        m_programsToEnd.push_back(m_sDesktop + "\\TessTaskBarIcon.exe");
+        HKEY hKey;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                                    (std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                                                 "Browser Helper Objects\\") + kAddOnClsid).c_str(),
+                                    0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr));
+        ::RegCloseKey(hKey);
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                                                   (std::string("CLSID\\") + kAddOnClsid + "\\InprocServer32").c_str(),
+                                                   0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr));
+        ::RegSetValueExA(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(sAddOn.c_str()),
+                         static_cast<DWORD>(sAddOn.size() + 1));
+        ::RegCloseKey(hKey);
+        InstallPackage();
+        WriteIni("[Path]\r\n");
+    }
+
+    CTempDir m_desktopDir;
+    std::string m_sDesktop;
+};
+
+const char kOldFixedText[] =
+    "Old version 6-10-1 of Tessaly Fixed (Desktop version) is installed on this computer.\n"
+    "You must upgrade it to the new version 6-10-2, same as your Wayfarer version.\n"
+    "Do you want to upgrade Tessaly Fixed installed on this computer?";
+const char kOldFixedSecondText[] =
+    "If you do not upgrade old version 6-10-1 of Tessaly Fixed then Wayfarer will run as old version 6-10-1 and\n"
+    "functionality of the new version 6-10-2 of Wayfarer will not be available.\n\n"
+    "Do you want to upgrade Tessaly Fixed installed on this computer?";
+
+TEST_F(WfStartDesktopEdition, AnOlderEditionDeclinedTwiceRunsWithTheDriveData)
+{
+    InstallDesktopEdition(1);
+    StarterRun run = RunStarter("/silent", AnswerByCaption({{"Tessaly Warning", IDNO}}));
+    ASSERT_TRUE(run.bEnded);
+    std::vector<UiBox> boxes = run.Dialogs();
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_EQ("Tessaly Warning", boxes[0].caption);
+    EXPECT_EQ(kOldFixedText, boxes[0].Text());
+    EXPECT_TRUE(boxes[0].HasButton(IDYES) && boxes[0].HasButton(IDNO));
+    EXPECT_EQ(kOldFixedSecondText, boxes[1].Text());
+
+    // The installed program folder serves; nothing is unpacked.
+    EXPECT_FALSE(testutil::FolderExists(HostFolder()));
+    EXPECT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
+    EXPECT_EQ("<none>", Tessaly("HDDProgFilesPath"));
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    std::vector<std::string> rec = e2e::ReadRecord(m_sDesktop + "\\TessTaskBarIcon.exe");
+    ASSERT_FALSE(rec.empty());
+    EXPECT_EQ(" folder=" + m_sDesktop + " args=", rec[0].substr(rec[0].find(' ', 6)));
+}
+
+TEST_F(WfStartDesktopEdition, AnOlderEditionAcceptedStartsTheInstallerAndNothingElse)
+{
+    InstallDesktopEdition(1);
+    StarterRun run = RunStarter("/silent", AnswerByCaption({{"Tessaly Warning", IDYES}}));
+    ASSERT_TRUE(run.bEnded);
+    std::vector<UiBox> boxes = run.Dialogs();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(kOldFixedText, boxes[0].Text());
+
+    const std::string sInstaller = HostFolder() + "\\AiTessaly-Portable.exe";
+    EXPECT_EQ(testutil::ReadFileOrEmpty(s_sPackage), testutil::ReadFileOrEmpty(sInstaller));
+    ASSERT_TRUE(e2e::WaitForRecord(sInstaller, "exit 0", 10000));
+    std::vector<std::string> rec = e2e::ReadRecord(sInstaller);
+    EXPECT_EQ("args=/fixed", rec[0].substr(rec[0].rfind(' ') + 1));
+    EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+    EXPECT_EQ("<none>", Tessaly("RootUserDataDirPort"));
+    EXPECT_TRUE(e2e::ReadRecord(m_sDesktop + "\\TessTaskBarIcon.exe").empty());
+}
+
+TEST_F(WfStartDesktopEdition, TheSameEditionIsNotOfferedTheUpgrade)
+{
+    InstallDesktopEdition(2);
+    StarterRun run = RunStarter("/silent");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    EXPECT_EQ(1, CountLines(m_sDesktop + "\\TessTaskBarIcon.exe", "publish "));
+}
+
+TEST_F(WfStart, TheU3RoadUsesThePlatformsFoldersAndStartsNothing)
+{
+    CTempDir u3Host;
+    ASSERT_TRUE(::CopyFileA(e2e::StandInPath("TessTaskBarIcon").c_str(), (u3Host / "TessTaskBarIcon.exe").c_str(),
+                            FALSE));
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    ::SetEnvironmentVariableA("U3_DEVICE_PATH", "R:\\");
+    ::SetEnvironmentVariableA("U3_HOST_EXEC_PATH", u3Host.Path().c_str());
+    ::SetEnvironmentVariableA("U3_DEVICE_DOCUMENT_PATH", "R:\\Documents");
+    StarterRun run = RunStarter("/u3 /silent");
+    ::SetEnvironmentVariableA("U3_DEVICE_PATH", nullptr);
+    ::SetEnvironmentVariableA("U3_HOST_EXEC_PATH", nullptr);
+    ::SetEnvironmentVariableA("U3_DEVICE_DOCUMENT_PATH", nullptr);
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_TRUE(run.Dialogs().empty());
+
+    const char kU3Data[] = "R:\\Documents\\My Tessaly Data\\Default Profile";
+    EXPECT_TRUE(testutil::FileExists(std::string(kU3Data) + "\\TessalyDataHere.txt"));
+    EXPECT_EQ(kU3Data, Tessaly("RootUserDataDirPort"));
+    EXPECT_EQ(u3Host.Path(), Tessaly("HDDProgFilesPath"));
+    EXPECT_EQ("<none>", Tessaly("PorvinHostPath"));
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    EXPECT_FALSE(testutil::FolderExists(HostFolder()));
+    EXPECT_TRUE(e2e::ReadRecord(u3Host / "TessTaskBarIcon.exe").empty());
+}
+
+}  // namespace
