@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Strings/TsLog.h"
+#include "Strings/TsSecurity.h"
 
 // --- TsTextFile ----------------------------------------------------------------
 
@@ -316,5 +317,9 @@ bool CTsOptions::Save(CString& sError)
             return false;
     }
     m_bModified = false;
+    // Low-integrity processes of the product (the browser add-on) write this file too.
+    HRESULT hr = TsSetFileSecurity(nullptr, m_sPath, true);
+    if (hr != 0)
+        TsTrace("OSL: %lx\n", "CTsOptions::Save: cannot label the file: %lx\n", static_cast<unsigned long>(hr));
     return true;
 }

@@ -47,6 +47,22 @@ wine_env_start() {
     # Xvfb has no window manager: unmanaged windows spare Wine a two-second wait for one
     # each time a window is shown.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    # A server that has just built the prefix keeps the service database locked (the task
+    # scheduler then never starts): begin the run with a fresh one.
+    wine_server_restart
+}
+
+# Restarts the prefix's wineserver, e.g. to apply a changed drive setting.
+wine_server_restart() {
+    local pid server=""
+    for pid in $(pgrep -x 'wineserver64|wineserver' || true); do
+        ls -l "/proc/$pid/fd" 2>/dev/null | grep -q -- "-> $WINEPREFIX\$" && server=$pid
+    done
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$server" ]; then
+        for _ in $(seq 200); do [ -e "/proc/$server" ] || break; sleep 0.05; done
+    fi
+    wineserver -p >/dev/null 2>&1
 }
 
 wine_env_stop() {

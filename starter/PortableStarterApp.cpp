@@ -1,21 +1,179 @@
 #include "starter/PortableStarterApp.h"
 
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "LocalizationStrings/LocalizedStringsMap.h"
+#include "Strings/SplashScreenEx.h"
+#include "Strings/TsFile.h"
+#include "Strings/TsLog.h"
+#include "Strings/TsOptions.h"
+#include "Strings/TsPortable.h"
+#include "Strings/TsSysInfo.h"
+#include "Strings/TsWindowCommon.h"
+#include "framework/Exceptions.h"
+#include "resources/resource.h"
+#include "starter/StartSequence.h"
+
+namespace {
+
+// Removes the first occurrence of an option word; true when it was there.
+bool TakeOption(CString& sCmdLine, const char* pszOption)
+{
+    int nPos = sCmdLine.Find(pszOption);
+    if (nPos < 0)
+        return false;
+    sCmdLine.Delete(nPos, lstrlenA(pszOption));
+    sCmdLine.Trim();
+    return true;
+}
+
+CString ChooseUnpackFolder(const CString& sUnpackTo)
+{
+    CString sFolder;
+    if (sUnpackTo.CompareNoCase("appdata") == 0)
+        sFolder = GetSpecialFolder(CSIDL_APPDATA);
+    else if (sUnpackTo.CompareNoCase("mydocs") == 0)
+        sFolder = GetSpecialFolder(CSIDL_PERSONAL);
+    else
+        GetWritableTempFolder(sFolder);
+    return sFolder + "\\Tessaly";
+}
+
+}  // namespace
+
 CPortableStarterApp::~CPortableStarterApp() = default;
 
 BOOL CPortableStarterApp::InitInstance()
 {
+    InitVersionInfo();
+    ::OleInitialize(nullptr);
+
+    try {
+        CString sError;
+        if (!GetModuleFolder(m_strRootFolder, sError)) {
+            m_strRootFolder.Empty();
+            TsMsgBox(TS_MSG_WARNING, nullptr, sError, "Wayfarer Folder Error", 0);
+        }
+
+        CString sCmdLine = m_lpCmdLine;
+        sCmdLine.MakeLower();
+
+        CString sLang = GetCmdLineOption(sCmdLine, "lang");
+        if (!sLang.IsEmpty()) {
+            SetLanguageMode(sLang);
+            return FALSE;
+        }
+
+        if (TakeOption(sCmdLine, "/silent"))
+            m_bSilent = 1;
+        if (TakeOption(sCmdLine, "/u3"))
+            m_bU3 = 1;
+
+        CString sUnpackTo;
+        CString sIni = FindPortableIni(m_strRootFolder);
+        if (!sIni.IsEmpty()) {
+            CTsProfileSection path("Path", sIni);
+            if (!path.GetBool("ShowSplash", true))
+                m_bSilent = 1;
+            path.GetString("UnpackTo", sUnpackTo, "");
+        }
+        m_strUnpackFolder = ChooseUnpackFolder(sUnpackTo);
+
+        CreateSplash();
+
+        if (sCmdLine.IsEmpty())
+            StartPortable();
+        else if (sCmdLine == "kill")
+            StopPortable();
+        else if (sCmdLine == "close")
+            CloseMode();
+    } catch (CUserException&) {
+        // The user has been told already.
+    } catch (CException& e) {
+        TsTrace("IIEX %s\n", "CPortableStarterApp::InitInstance: exception %s\n", e.What());
+        TsLogWrite("Unexpected error: ", e.What(), 0, TRUE);
+    }
+
+    if (m_pSplash) {
+        m_pSplash->Dismiss();
+        m_pSplash = nullptr;
+    }
     return TRUE;
 }
 
-void CPortableStarterApp::SetLanguageMode(const CString&)
+void CPortableStarterApp::CreateSplash()
 {
+    m_pSplash = new CSplashScreenEx();
+    const DWORD dwStyle = CSplashScreenEx::kFadeIn | CSplashScreenEx::kFadeOut | CSplashScreenEx::kShadow |
+                          CSplashScreenEx::kCenterScreen;
+    if (!m_pSplash->CreateSplashWindow(::GetDesktopWindow(), "", 0, dwStyle)) {
+        delete m_pSplash;
+        m_pSplash = nullptr;
+        return;
+    }
+    ::SetWindowTextA(m_pSplash->GetSafeHwnd(), "Wayfarer");
+    m_pSplash->LoadPicture(IDB_SPLASH, -1, -1, -1);
+    m_pSplash->SetMainFont(0);
+    m_pSplash->SetMainTextRect(RECT{0, 172, 360, 222});
+    m_pSplash->SetMainTextColor(RGB(0, 0, 0));
+    m_pSplash->SetMainTextFormat(DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    m_pSplash->SetVersionArea(RECT{5, 5, 45, 15});
+    m_pSplash->SetVersionLabel("v.6-10-2");
+    m_pSplash->SetCloseMarkArea(RECT{335, 5, 360, 15});
+    m_pSplash->SetCloseMarkLabel("X");
+}
+
+void CPortableStarterApp::SetLanguageMode(const CString& sValue)
+{
+    CString sLanguage = sValue;
+    LanguageCodeToFile(sValue, sLanguage);
+
+    // The folder is used even when it was not found: it is where the data belongs.
+    CString sDataFolder;
+    FindUserDataFolder(m_strRootFolder, sDataFolder);
+
+    CTsOptions options;
+    options.SetPath(sDataFolder);
+    CString sError;
+    options.Load(sError);
+    options.m_bModified = true;
+    options.Set(sLanguage, "[LANGUAGE]", "LocalizationFile");
+    if (!options.Save(sError))
+        TsTrace("SLNG: %s\n", "CPortableStarterApp::SetLanguageMode: cannot save: %s\n", sError.c_str());
 }
 
 void CPortableStarterApp::CloseMode()
 {
+    CString sLanguage;
+    LoadLanguage(sLanguage, "", false);
+    if (IsDesktopEditionInstalled())
+        SetRootUserDataDirPort("");
 }
 
-CString GetCmdLineOption(const CString&, const char*)
+CString GetCmdLineOption(const CString& sCmdLine, const char* pszName)
 {
-    return CString();
+    int nPos = sCmdLine.Find(CString("/") + pszName + "=");
+    if (nPos < 0)
+        nPos = sCmdLine.Find(CString("-") + pszName + "=");
+    if (nPos < 0)
+        return CString();
+
+    int nStart = sCmdLine.Find('=', nPos) + 1;
+    int nEnd;
+    if (nStart < sCmdLine.GetLength() && sCmdLine[nStart] == '"') {
+        ++nStart;
+        nEnd = sCmdLine.Find('"', nStart);
+    } else {
+        nEnd = sCmdLine.Find(' ', nStart);
+    }
+    if (nEnd < 0)
+        nEnd = sCmdLine.GetLength();
+    CString sValue = sCmdLine.Mid(nStart, nEnd - nStart);
+
+    char szExpanded[520];
+    DWORD n = ::ExpandEnvironmentStringsA(sValue, szExpanded, sizeof(szExpanded));
+    if (n == 0 || n > sizeof(szExpanded))
+        return sValue;
+    return CString(szExpanded);
 }

@@ -27,7 +27,8 @@ public:
     CString m_strUnpackFolder;
 
 private:
-    void SetLanguageMode(const CString& sLang);
+    void CreateSplash();
+    void SetLanguageMode(const CString& sValue);
     void CloseMode();
 };
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <shlobj.h>
+
 #include "E2eUtil.h"
 #include "Strings/SafeRegKey.h"
 #include "Strings/TsLog.h"
@@ -615,6 +617,124 @@ TEST_F(WfStart, TheU3RoadUsesThePlatformsFoldersAndStartsNothing)
     EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
     EXPECT_FALSE(testutil::FolderExists(HostFolder()));
     EXPECT_TRUE(e2e::ReadRecord(u3Host / "TessTaskBarIcon.exe").empty());
+}
+
+// --- the command line and the drive's settings ----------------------------------------
+
+TEST_F(WfStart, SetLanguageModeWritesTheChoiceToTheDataFolderAndStartsNothing)
+{
+    struct Case {
+        const char* args;
+        const char* expected;
+    };
+    const Case kCases[] = {
+        {"/LANG=DE /silent", "de-German"},       // a code, typed in capitals, is mapped
+        {"kill -lang=jp", "jp-Japanese"},        // the minus form; "kill" is ignored
+        {"/lang=de-German", "de-german"},        // any other value is written as it stands
+        {"/lang=\"%WF_TEST_LANGUAGE%\"", "xx-Custom Language"},
+    };
+    ::SetEnvironmentVariableA("WF_TEST_LANGUAGE", "xx-Custom Language");
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    ASSERT_TRUE(testutil::CreateFolders(kDataFolder));
+    const std::string sOptions = std::string(kDataFolder) + "\\options.tso";
+    ASSERT_TRUE(testutil::WriteFileBytes(sOptions, "[GENERAL]\r\nAutoLogoff=15\r\n[LANGUAGE]\r\nLocalizationFile=fr-French\r\n"));
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.args);
+        StarterRun run = RunStarter(c.args);
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_EQ(0u, run.dwExitCode);
+        EXPECT_TRUE(run.boxes.empty());
+        EXPECT_EQ(c.expected, IniValue(sOptions, "LANGUAGE", "LocalizationFile"));
+        EXPECT_EQ("15", IniValue(sOptions, "GENERAL", "AutoLogoff"));
+        EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+        EXPECT_FALSE(testutil::FolderExists(HostFolder()));
+    }
+    ::SetEnvironmentVariableA("WF_TEST_LANGUAGE", nullptr);
+}
+
+TEST_F(WfStart, SetLanguageModeWithoutADataFolderWritesNothing)
+{
+    StarterRun run = RunStarter("/lang=de");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_EQ(0u, run.dwExitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_FALSE(testutil::FolderExists("R:\\My Tessaly Data"));
+}
+
+TEST_F(WfStart, AnyOtherWordDoesNothing)
+{
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    // "/u3" is found inside a longer word; the letter left behind is the unknown word.
+    for (const char* pszArgs : {"hello", "/u3x", "kill now", "/silent close kill"}) {
+        SCOPED_TRACE(pszArgs);
+        StarterRun run = RunStarter(pszArgs);
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_EQ(0u, run.dwExitCode);
+        EXPECT_TRUE(run.boxes.empty());
+        EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+        EXPECT_FALSE(testutil::FolderExists(HostFolder()));
+        EXPECT_FALSE(testutil::FolderExists(kDataFolder));
+    }
+}
+
+TEST_F(WfStart, ShowSplashFromTheDriveSettings)
+{
+    struct Case {
+        const char* ini;
+        const char* args;
+        bool splash;
+    };
+    const Case kCases[] = {
+        {"[Path]\r\nShowSplash=FALSE\r\n", "", false},
+        {"[Path]\r\nShowSplash=TRUE\r\n", "/silent", false},   // cannot undo "/silent"
+        {"[Path]\r\nShowSplash=maybe\r\n", "", true},          // anything else is the default
+    };
+    InstallPackage();
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.ini);
+        WriteIni(c.ini);
+        StarterRun run = RunStarter(c.args);
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_TRUE(run.Dialogs().empty());
+        EXPECT_EQ(c.splash, run.SplashShown());
+        EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+        CleanHost();
+    }
+}
+
+TEST_F(WfStart, UnpackToChoosesTheHostFolder)
+{
+    auto shellFolder = [](int nCsidl) {
+        char sz[MAX_PATH] = "";
+        ::SHGetFolderPathA(nullptr, nCsidl, nullptr, SHGFP_TYPE_CURRENT, sz);
+        return std::string(sz);
+    };
+    struct Case {
+        const char* value;
+        std::string folder;
+    };
+    const Case kCases[] = {
+        {"AppData", shellFolder(CSIDL_APPDATA) + "\\Tessaly"},
+        {"MYDOCS", shellFolder(CSIDL_PERSONAL) + "\\Tessaly"},
+        {"temp", HostFolder()},
+        {"C:\\Elsewhere", HostFolder()},   // a path is not a choice
+    };
+    InstallPackage();
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.value);
+        WriteIni(std::string("[Path]\r\nUnpackTo=") + c.value + "\r\n");
+        m_programsToEnd.push_back(c.folder + "\\TessTaskBarIcon.exe");
+        StarterRun run = RunStarter("/silent");
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_TRUE(run.Dialogs().empty());
+        EXPECT_EQ(c.folder, Tessaly("PorvinHostPath"));
+        EXPECT_TRUE(testutil::FileExists(c.folder + "\\readme.txt"));
+        CleanHost();
+        testutil::RemoveTree(c.folder);
+    }
+    EXPECT_FALSE(testutil::FolderExists("C:\\Elsewhere"));
 }
 
 }  // namespace

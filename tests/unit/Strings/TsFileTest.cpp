@@ -44,6 +44,32 @@ bool WaitForFile(const std::string& path, DWORD dwTimeoutMs = 20000)
     return false;
 }
 
+// Starts the task scheduler service and waits until it runs. A fresh Wine prefix starts it
+// on first use with a one-second allowance, which a busy machine can miss.
+bool EnsureTaskServiceRunning()
+{
+    SC_HANDLE hScm = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!hScm)
+        return false;
+    SC_HANDLE hService = ::OpenServiceA(hScm, "Schedule", SERVICE_START | SERVICE_QUERY_STATUS);
+    bool bRunning = false;
+    if (hService) {
+        ::StartServiceA(hService, 0, nullptr);
+        for (DWORD dwStart = ::GetTickCount(); ::GetTickCount() - dwStart < 60000; ::Sleep(100)) {
+            SERVICE_STATUS status;
+            if (!::QueryServiceStatus(hService, &status))
+                break;
+            if (status.dwCurrentState == SERVICE_RUNNING) {
+                bRunning = true;
+                break;
+            }
+        }
+        ::CloseServiceHandle(hService);
+    }
+    ::CloseServiceHandle(hScm);
+    return bRunning;
+}
+
 // COM for the tests that talk to the task service.
 class CComScope {
 public:
@@ -354,6 +380,7 @@ TEST(TsFile, TaskServiceRefusesTheDefinitionCleanly)
 {
     // Wine's scheduler answers E_NOTIMPL to the principal's logon type: the registration
     // must fail there and leave no task behind.
+    ASSERT_TRUE(EnsureTaskServiceRunning());
     CComScope com;
     const char kName[] = "Tessaly Test Task";
     TsTraceReset();
