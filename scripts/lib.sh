@@ -63,6 +63,9 @@ wine_server_restart() {
         for _ in $(seq 200); do [ -e "/proc/$server" ] || break; sleep 0.05; done
     fi
     wineserver -p >/dev/null 2>&1
+    # The first program starts the prefix's services, which keep the output handles they
+    # inherit: let them inherit nothing that a caller waits on.
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 wine_env_stop() {
