@@ -48,12 +48,18 @@ CTsLockStack* ThreadLockStack()
 CString ProgramNameOf(DWORD dwProcessId)
 {
     CString sName("(unknown)");
+    // Vista and later only: looked up so that the program still loads on older systems.
+    using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+    static const auto pQueryName = reinterpret_cast<QueryFullProcessImageNameFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+    if (!pQueryName)
+        return sName;
     HANDLE hProcess = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcessId);
     if (!hProcess)
         return sName;
     char szPath[MAX_PATH];
     DWORD dwLen = MAX_PATH;
-    if (::QueryFullProcessImageNameA(hProcess, 0, szPath, &dwLen) && dwLen > 0) {
+    if (pQueryName(hProcess, 0, szPath, &dwLen) && dwLen > 0) {
         const char* pszBase = szPath;
         for (const char* p = szPath; *p; ++p) {
             if (*p == '\\' || *p == '/')

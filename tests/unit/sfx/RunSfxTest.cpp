@@ -316,7 +316,8 @@ TEST(SetupProgressDialog, TemplateRangeAndPlace)
     EXPECT_TRUE(::GetWindowLongA(hWnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
     EXPECT_FALSE(::IsWindowVisible(hWnd));   // the run decides when to show it
 
-    HWND hBar = ::GetDlgItem(hWnd, IDC_PROGRESS);
+    // The template's control numbers are fixed: 1006 the bar, 1007 the status line.
+    HWND hBar = ::GetDlgItem(hWnd, 1006);
     char szClass[64] = "";
     ::GetClassNameA(hBar, szClass, sizeof(szClass));
     EXPECT_STREQ("msctls_progress32", szClass);
@@ -327,7 +328,7 @@ TEST(SetupProgressDialog, TemplateRangeAndPlace)
     dialog.SetProgress(400);
     EXPECT_EQ(400, static_cast<int>(::SendMessageA(hBar, PBM_GETPOS, 0, 0)));
     dialog.SetStatus("Extracting Program Files...");
-    ::GetDlgItemTextA(hWnd, IDC_STATUS_TEXT, szCaption, sizeof(szCaption));
+    ::GetDlgItemTextA(hWnd, 1007, szCaption, sizeof(szCaption));
     EXPECT_STREQ("Extracting Program Files...", szCaption);
 
     RECT rcWork, rc, rcClient = {0, 0, 185, 39};
