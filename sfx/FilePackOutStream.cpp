@@ -4,6 +4,7 @@
 #include "sfx/MappedFile.h"
 #include "sfx/ReportSetupError.h"
 #include "sfx/format/Crc32.h"
+#include "sfx/format/PackDecode.h"
 
 CFilePackOutStream::CFilePackOutStream(const char* pszOutputFolder)
     : m_sFolder(pszOutputFolder ? pszOutputFolder : ""),
@@ -33,14 +34,7 @@ uint32_t CFilePackOutStream::Release()
 
 SfxStatus CFilePackOutStream::Write(const void* pData, uint32_t dwSize, uint32_t* pdwProcessed)
 {
-    if (pdwProcessed)
-        *pdwProcessed = 0;
-    SfxStatus s = m_parser.Write(static_cast<const uint8_t*>(pData), dwSize);
-    if (SfxFailed(s))
-        return s;
-    if (pdwProcessed)
-        *pdwProcessed = dwSize;
-    return kSfxOk;
+    return WriteToParser(m_parser, pData, dwSize, pdwProcessed);
 }
 
 SfxStatus CFilePackOutStream::Finish()

@@ -33,16 +33,21 @@ SfxStatus CParserOutStream::QueryInterface(const void*, void** ppObject)
     return kSfxNoInterface;
 }
 
-SfxStatus CParserOutStream::Write(const void* pData, uint32_t dwSize, uint32_t* pdwProcessed)
+SfxStatus WriteToParser(CFilePackParser& parser, const void* pData, uint32_t dwSize, uint32_t* pdwProcessed)
 {
     if (pdwProcessed)
         *pdwProcessed = 0;
-    SfxStatus s = m_parser.Write(static_cast<const uint8_t*>(pData), dwSize);
+    SfxStatus s = parser.Write(static_cast<const uint8_t*>(pData), dwSize);
     if (SfxFailed(s))
         return s;
     if (pdwProcessed)
         *pdwProcessed = dwSize;
     return kSfxOk;
+}
+
+SfxStatus CParserOutStream::Write(const void* pData, uint32_t dwSize, uint32_t* pdwProcessed)
+{
+    return WriteToParser(m_parser, pData, dwSize, pdwProcessed);
 }
 
 SfxStatus DecodeFilePackPayload(const uint8_t* pPayload, uint32_t dwPayloadSize, CFilePackParser& parser,

@@ -27,6 +27,10 @@ private:
     uint32_t m_nRefs = 0;
 };
 
+// Hands one chunk of decoder output to a parser, in the output-stream convention: the whole
+// chunk counts as processed, or nothing when the parser refuses it.
+SfxStatus WriteToParser(CFilePackParser& parser, const void* pData, uint32_t dwSize, uint32_t* pdwProcessed);
+
 // Hands the decoder's output to a file-pack parser.
 class CParserOutStream : public ISequentialOutStream {
 public:
