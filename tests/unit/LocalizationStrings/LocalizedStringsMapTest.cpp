@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <windows.h>
 
 #include "LocalizationStrings/LocalizedStringsMap.h"
@@ -119,6 +121,7 @@ TEST_F(LocalizationTest, LanguageFileAndOverlay)
 
 TEST_F(LocalizationTest, BrokenFilesLeaveTheBuiltinTexts)
 {
+    const std::string kOversized = "1303 \"Gestartet\"\n" + std::string(16 * 1024 * 1024, '\n');
     struct Case {
         const char* name;
         const char* main;
@@ -136,6 +139,8 @@ TEST_F(LocalizationTest, BrokenFilesLeaveTheBuiltinTexts)
          "Gestartet"},
         {"text mode: 0x1A ends the file", "1300 \"Lesen\"\r\n\x1a" "1303 kaputt\n", nullptr, true, "Lesen",
          "Wayfarer has started"},
+        // A valid table padded beyond 16 MB is not a language file: refused before parsing.
+        {"file over the size limit", kOversized.c_str(), nullptr, false, "Reading Keycards...", "Wayfarer has started"},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
