@@ -110,12 +110,12 @@ int Build(const std::vector<std::string>& args)
     std::string sOut = args[0];
     std::string sStub;
     LzmaOptions options;
-    struct Spec {
+    struct BlockArg {
         std::string sName;
         std::string sPath;
         bool bRaw;
     };
-    std::vector<Spec> specs;
+    std::vector<BlockArg> blockArgs;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (i + 1 >= args.size())
@@ -127,15 +127,15 @@ int Build(const std::vector<std::string>& args)
             size_t nEq = v.find('=');
             if (nEq == std::string::npos || nEq == 0 || nEq + 1 == v.size())
                 return Usage(a + " takes NAME=" + (a == "--raw" ? "FILE" : "DIR") + ", not " + v);
-            Spec spec{v.substr(0, nEq), v.substr(nEq + 1), a == "--raw"};
-            if (!spec.bRaw && !IsPackBlockName(spec.sName))
-                return Usage("unknown file-pack block " + spec.sName + " (tessaly, langs, config, portable)");
-            if (spec.bRaw && !IsOneOf(spec.sName, kRawBlocks, 1))
-                return Usage("unknown raw block " + spec.sName + " (affid)");
-            for (const Spec& other : specs)
-                if (other.sName == spec.sName)
-                    return Usage("block " + spec.sName + " given twice");
-            specs.push_back(spec);
+            BlockArg arg{v.substr(0, nEq), v.substr(nEq + 1), a == "--raw"};
+            if (!arg.bRaw && !IsPackBlockName(arg.sName))
+                return Usage("unknown file-pack block " + arg.sName + " (tessaly, langs, config, portable)");
+            if (arg.bRaw && !IsOneOf(arg.sName, kRawBlocks, 1))
+                return Usage("unknown raw block " + arg.sName + " (affid)");
+            for (const BlockArg& other : blockArgs)
+                if (other.sName == arg.sName)
+                    return Usage("block " + arg.sName + " given twice");
+            blockArgs.push_back(arg);
         } else if (a == "--dict-size") {
             uint64_t n = 0;
             if (!ParseNumber(v, n) || n < (1u << 12) || n > (1u << 27))
@@ -151,8 +151,8 @@ int Build(const std::vector<std::string>& args)
         }
     }
     bool bHaveProgram = false;
-    for (const Spec& spec : specs)
-        bHaveProgram |= spec.sName == "tessaly";
+    for (const BlockArg& arg : blockArgs)
+        bHaveProgram |= arg.sName == "tessaly";
     if (!bHaveProgram)
         return Usage("a package needs --block tessaly=DIR");
 
@@ -165,29 +165,29 @@ int Build(const std::vector<std::string>& args)
         if (!builder.SetStub(sStubBytes, sError))
             return Fail(sStub + ": " + sError, kExitUsage);
     }
-    for (const Spec& spec : specs) {
-        if (spec.bRaw) {
+    for (const BlockArg& arg : blockArgs) {
+        if (arg.bRaw) {
             std::string sData;
-            if (!hostfs::ReadWholeFile(spec.sPath, sData, sError) || !builder.AddRawBlock(spec.sName, sData, sError))
+            if (!hostfs::ReadWholeFile(arg.sPath, sData, sError) || !builder.AddRawBlock(arg.sName, sData, sError))
                 return Fail(sError, kExitUsage);
             continue;
         }
         std::vector<std::string> names;
-        if (!hostfs::ListTree(spec.sPath, names, sError))
+        if (!hostfs::ListTree(arg.sPath, names, sError))
             return Fail(sError, kExitUsage);
         if (names.size() > kFilePackMaxFiles)
-            return Fail("block " + spec.sName + ": " + std::to_string(names.size()) +
+            return Fail("block " + arg.sName + ": " + std::to_string(names.size()) +
                             " files, a block holds at most 65535",
                         kExitUsage);
         std::vector<FilePackItem> items(names.size());
         for (size_t i = 0; i < names.size(); ++i) {
             items[i].sName = names[i];
             if (names[i].size() > kFilePackMaxName)
-                return Fail("block " + spec.sName + ": file name longer than 254 characters: " + names[i], kExitUsage);
-            if (!hostfs::ReadWholeFile(hostfs::JoinPackPath(spec.sPath, names[i]), items[i].sContent, sError))
+                return Fail("block " + arg.sName + ": file name longer than 254 characters: " + names[i], kExitUsage);
+            if (!hostfs::ReadWholeFile(hostfs::JoinPackPath(arg.sPath, names[i]), items[i].sContent, sError))
                 return Fail(sError, kExitUsage);
         }
-        if (!builder.AddFilePackBlock(spec.sName, items, options, sError))
+        if (!builder.AddFilePackBlock(arg.sName, items, options, sError))
             return Fail(sError, kExitUsage);
     }
     std::string sPackage;
@@ -195,7 +195,7 @@ int Build(const std::vector<std::string>& args)
         return Fail(sError, kExitUsage);
     if (!hostfs::WriteWholeFile(sOut, sPackage, sError))
         return Fail(sError, kExitUsage);
-    std::printf("%s: %zu blocks, %" PRIu64 " bytes\n", sOut.c_str(), specs.size(), static_cast<uint64_t>(sPackage.size()));
+    std::printf("%s: %zu blocks, %" PRIu64 " bytes\n", sOut.c_str(), blockArgs.size(), static_cast<uint64_t>(sPackage.size()));
     return kExitOk;
 }
 
