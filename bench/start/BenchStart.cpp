@@ -14,10 +14,13 @@
 #include <vector>
 
 #include "Strings/TsLog.h"
+#include "bench/BenchUtil.h"
 #include "sfx/RunSfx.h"
 #include "tests/unit/Strings/WineDrive.h"
 
 namespace {
+
+using bench::RemoveTree;
 
 const char kDriveLetter = 'r';
 const char kStickPackage[] = "R:\\Tessaly\\AiTessaly-Portable.bin";
@@ -38,26 +41,6 @@ std::string BuildFolder()
     for (int i = 0; i < 2; ++i)
         s = s.substr(0, s.find_last_of('\\'));
     return s;
-}
-
-void RemoveTree(const std::string& sPath)
-{
-    WIN32_FIND_DATAA fd;
-    HANDLE h = ::FindFirstFileA((sPath + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string sName = fd.cFileName;
-            if (sName == "." || sName == "..")
-                continue;
-            std::string sChild = sPath + "\\" + sName;
-            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                RemoveTree(sChild);
-            else
-                ::DeleteFileA(sChild.c_str());
-        } while (::FindNextFileA(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryA(sPath.c_str());
 }
 
 double Seconds(const LARGE_INTEGER& a, const LARGE_INTEGER& b)

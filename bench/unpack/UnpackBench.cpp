@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "sfx/MappedFile.h"
 #include "sfx/RunSfx.h"
 #include "sfx/format/Crc32.h"
@@ -21,6 +22,8 @@
 #include "sfx/format/SfxBlock.h"
 
 namespace {
+
+using bench::RemoveTree;
 
 const char* const kPackBlocks[] = {"tessaly", "langs", "config", "portable"};
 const int kRepeats = 7;
@@ -49,26 +52,6 @@ double CpuSeconds()
 }
 
 double Mb(double n) { return n / (1024.0 * 1024.0); }
-
-void RemoveTree(const std::string& sPath)
-{
-    WIN32_FIND_DATAA fd;
-    HANDLE h = ::FindFirstFileA((sPath + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string sName = fd.cFileName;
-            if (sName == "." || sName == "..")
-                continue;
-            std::string sChild = sPath + "\\" + sName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(sChild);
-            else
-                ::DeleteFileA(sChild.c_str());
-        } while (::FindNextFileA(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryA(sPath.c_str());
-}
 
 SIZE_T WorkingSet()
 {
