@@ -136,4 +136,20 @@ int RunAndWait(const std::string& cmdLine, DWORD dwTimeoutMs, const char* pszCur
     return rc;
 }
 
+CGuardedPage::CGuardedPage()
+{
+    SYSTEM_INFO si;
+    ::GetSystemInfo(&si);
+    m_pBase = static_cast<char*>(::VirtualAlloc(nullptr, 2 * si.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD dwOld;
+    if (m_pBase && ::VirtualProtect(m_pBase + si.dwPageSize, si.dwPageSize, PAGE_NOACCESS, &dwOld))
+        m_pEnd = m_pBase + si.dwPageSize;
+}
+
+CGuardedPage::~CGuardedPage()
+{
+    if (m_pBase)
+        ::VirtualFree(m_pBase, 0, MEM_RELEASE);
+}
+
 }  // namespace testutil

@@ -18,6 +18,21 @@ private:
     std::string m_path;
 };
 
+// A readable page followed by one that cannot be read: bytes placed so that they end at
+// End() make any read beyond them fault. Released on destruction.
+class CGuardedPage {
+public:
+    CGuardedPage();
+    ~CGuardedPage();
+    CGuardedPage(const CGuardedPage&) = delete;
+    CGuardedPage& operator=(const CGuardedPage&) = delete;
+    bool Valid() const { return m_pEnd != nullptr; }
+    char* End() const { return m_pEnd; }   // the first byte that cannot be read
+private:
+    char* m_pBase = nullptr;
+    char* m_pEnd = nullptr;
+};
+
 bool WriteFileBytes(const std::string& path, const std::string& bytes);  // creates parent folders
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 std::string ReadFileOrEmpty(const std::string& path);

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "LocalizationStrings/StringTableParser.h"
+#include "TestUtil.h"
 
 namespace {
 
@@ -85,19 +86,14 @@ TEST(StringTableParser, ReadsOnlyTheGivenBytes)
 // the bytes it was given, and whatever it keeps lies in the table's range.
 TEST(StringTableParser, RandomTextStaysInsideItsBytes)
 {
-    SYSTEM_INFO si;
-    ::GetSystemInfo(&si);
-    const size_t nPage = si.dwPageSize;
-    char* pBase = static_cast<char*>(::VirtualAlloc(nullptr, 2 * nPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_NE(nullptr, pBase);
-    DWORD dwOld;
-    ASSERT_TRUE(::VirtualProtect(pBase + nPage, nPage, PAGE_NOACCESS, &dwOld));
+    testutil::CGuardedPage guard;
+    ASSERT_TRUE(guard.Valid());
 
     const char kAlphabet[] = {'1', '9', '0', ' ', ' ', '"', '"', '\\', 'n', 't', '#', '*', '\r', '\n', '\n', '\t', 'x'};
     std::mt19937 rng(1982);
     for (int nRun = 0; nRun < 20000; ++nRun) {
         size_t nLength = rng() % 64;
-        char* p = pBase + nPage - nLength;   // no terminator: the page after it cannot be read
+        char* p = guard.End() - nLength;   // no terminator: the page after it cannot be read
         for (size_t i = 0; i < nLength; ++i)
             p[i] = kAlphabet[rng() % sizeof(kAlphabet)];
         StringTableMap map;
@@ -112,5 +108,4 @@ TEST(StringTableParser, RandomTextStaysInsideItsBytes)
             ASSERT_LT(entry.first, kStringTableSize);
         }
     }
-    ::VirtualFree(pBase, 0, MEM_RELEASE);
 }

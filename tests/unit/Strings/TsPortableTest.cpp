@@ -106,19 +106,14 @@ TEST(NormalizePath, DoubleByteTrailIsNoSeparator)
 // separators or dot components (except in paths left alone), and stable when normalised again.
 TEST(NormalizePath, RandomPathsStayInsideTheirString)
 {
-    SYSTEM_INFO si;
-    ::GetSystemInfo(&si);
-    const size_t nPage = si.dwPageSize;
-    char* pBase = static_cast<char*>(::VirtualAlloc(nullptr, 2 * nPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_NE(nullptr, pBase);
-    DWORD dwOld;
-    ASSERT_TRUE(::VirtualProtect(pBase + nPage, nPage, PAGE_NOACCESS, &dwOld));
+    testutil::CGuardedPage guard;
+    ASSERT_TRUE(guard.Valid());
 
     const char kAlphabet[] = {'a', 'b', '\\', '/', '.', '.', ':', 'X', '\x95', '\x5c', '\x81', ' '};
     std::mt19937 rng(20101226);
     for (int nRun = 0; nRun < 20000; ++nRun) {
         size_t nLength = rng() % 24;
-        char* p = pBase + nPage - nLength - 1;
+        char* p = guard.End() - nLength - 1;
         for (size_t i = 0; i < nLength; ++i)
             p[i] = kAlphabet[rng() % sizeof(kAlphabet)];
         p[nLength] = '\0';
@@ -138,7 +133,6 @@ TEST(NormalizePath, RandomPathsStayInsideTheirString)
             }
         }
     }
-    ::VirtualFree(pBase, 0, MEM_RELEASE);
 }
 
 TEST(DataFiles, Names)
