@@ -181,17 +181,24 @@ int main(int argc, char** argv)
         c2 = std::min(c2, CpuSeconds() - c);
     }
 
-    // Memory: the working set sampled while one more run goes.
+    // Memory: the working set sampled while one more run goes. The base is taken once the
+    // sampling thread runs, so that its own memory (about 1 MB a thread under Wine) is not
+    // counted against the run.
     RemoveTree(sUnpack);
-    SIZE_T nBase = WorkingSet();
     std::atomic<bool> bStop{false};
-    SIZE_T nPeak = nBase;
+    std::atomic<bool> bSampling{false};
+    SIZE_T nBase = 0;
+    SIZE_T nPeak = 0;
     std::thread sampler([&] {
+        nBase = nPeak = WorkingSet();
+        bSampling = true;
         while (!bStop) {
             nPeak = std::max(nPeak, WorkingSet());
             ::Sleep(2);
         }
     });
+    while (!bSampling)
+        ::Sleep(1);
     RunSfx(sCmd.c_str(), &kHidden, sPackage.c_str());
     bStop = true;
     sampler.join();

@@ -2,7 +2,9 @@
 // The LZMA decoder behind the sequential stream interfaces of the decoder library: the
 // caller hands it the five property bytes, then an input and an output stream, and it
 // decodes until an end marker or until the input delivers no more bytes. Decoded bytes go
-// to the output straight from the decoder's dictionary, in the chunks in which it fills.
+// to the output straight from the decoder's dictionary. By default a second thread decodes
+// while the calling thread writes: the output stream is only ever called on the calling
+// thread, the input stream is read on the decoding thread.
 #include <cstddef>
 #include <cstdint>
 
@@ -63,15 +65,29 @@ public:
     SfxStatus Code(ISequentialInStream* pIn, ISequentialOutStream* pOut);
 
     uint32_t DictionarySize() const;
+
+    // With false, Code decodes and writes on the calling thread alone, in dictionary-sized
+    // chunks (also the way taken when no thread can be started).
+    void UseDecodingThread(bool bUse) { m_bDecodingThread = bUse; }
     // Input bytes taken and output bytes produced by the last Code call.
     uint64_t InProcessed() const { return m_nInProcessed; }
     uint64_t OutProcessed() const { return m_nOutProcessed; }
 
     static const uint32_t kInBufferSize = 1 << 16;
+    // The most the decoding thread decodes before handing bytes over to be written.
+    static const uint32_t kHandoffSize = 1 << 18;
 
 private:
     struct State;
+    struct Handoff;
+    SfxStatus FillInput(ISequentialInStream* pIn, uint32_t& dwInPos, uint32_t& dwInSize);
+    SfxStatus DecodeStep(size_t nLimit, uint32_t& dwInPos, uint32_t dwInSize, bool& bFinished);
+    SfxStatus CodeOnThisThread(ISequentialInStream* pIn, ISequentialOutStream* pOut);
+    SfxStatus CodeOnTwoThreads(ISequentialInStream* pIn, ISequentialOutStream* pOut);
+    void DecodeForWriter(ISequentialInStream* pIn, Handoff& h);
+
     State* m_pState;
+    bool m_bDecodingThread = true;
     uint8_t* m_pInBuffer = nullptr;
     uint64_t m_nInProcessed = 0;
     uint64_t m_nOutProcessed = 0;

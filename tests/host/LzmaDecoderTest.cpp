@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "sfx/format/LzmaDecoder.h"
 #include "sfx/format/PackDecode.h"
 #include "sfx/format/SfxPackageBuilder.h"
@@ -15,6 +19,13 @@ public:
     SfxStatus Write(const void* p, uint32_t n, uint32_t* pDone) override
     {
         ++m_nWrites;
+        m_nLargest = std::max(m_nLargest, n);
+        if (std::this_thread::get_id() != m_owner)
+            m_bOtherThread = true;
+        // A slow writer: the decoder must wait for it rather than overwrite what it has not
+        // written yet.
+        if (m_nPauseEvery && m_nWrites % m_nPauseEvery == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (m_failAfter >= 0 && static_cast<int>(m_s.size()) + static_cast<int>(n) > m_failAfter)
             return kSfxFail;
         m_s.append(static_cast<const char*>(p), n);
@@ -25,6 +36,10 @@ public:
     std::string m_s;
     int m_failAfter = -1;
     int m_nWrites = 0;
+    int m_nPauseEvery = 0;
+    uint32_t m_nLargest = 0;
+    bool m_bOtherThread = false;
+    std::thread::id m_owner = std::this_thread::get_id();
     uint32_t m_nRefs = 0;
 };
 
@@ -38,9 +53,15 @@ std::string Compress(const std::string& s, bool bEndMark, uint32_t dwDict = 0)
     return sOut;
 }
 
-SfxStatus Decode(const std::string& sPayload, CStringOutStream& out, uint32_t dwMaxRead = 0)
+// The decoder decodes on its own thread (the default) or on the caller's; both ways must
+// give the same bytes and the same statuses.
+const bool kThreadModes[] = {true, false};
+
+SfxStatus Decode(const std::string& sPayload, CStringOutStream& out, bool bThread, uint32_t dwMaxRead = 0,
+                 uint64_t* pnDecoded = nullptr)
 {
     CLzmaDecoder d;
+    d.UseDecodingThread(bThread);
     SfxStatus s = d.SetDecoderProperties2(Bytes(sPayload), 5);
     if (SfxFailed(s))
         return s;
@@ -48,6 +69,9 @@ SfxStatus Decode(const std::string& sPayload, CStringOutStream& out, uint32_t dw
     in.SetMaxRead(dwMaxRead);
     s = d.Code(&in, &out);
     EXPECT_EQ(0u, out.m_nRefs);   // the decoder let its reference go
+    EXPECT_FALSE(out.m_bOtherThread) << "the output stream was called on another thread";
+    if (pnDecoded)
+        *pnDecoded = d.OutProcessed();
     return s;
 }
 
@@ -56,23 +80,40 @@ SfxStatus Decode(const std::string& sPayload, CStringOutStream& out, uint32_t dw
 TEST(LzmaDecoder, RoundTripWithAndWithoutEndMarker)
 {
     std::string sData = PseudoRandomBytes(200000, 3, true) + PseudoRandomBytes(50000, 4);
-    for (bool bMark : {true, false}) {
-        for (uint32_t dwMaxRead : {0u, 1u, 4096u}) {
-            SCOPED_TRACE(std::to_string(bMark) + " " + std::to_string(dwMaxRead));
-            CStringOutStream out;
-            EXPECT_EQ(bMark ? kSfxOk : kSfxFalse, Decode(Compress(sData, bMark), out, dwMaxRead));
-            EXPECT_TRUE(out.m_s == sData);
+    for (bool bThread : kThreadModes) {
+        for (bool bMark : {true, false}) {
+            for (uint32_t dwMaxRead : {0u, 1u, 4096u}) {
+                SCOPED_TRACE(std::to_string(bThread) + " " + std::to_string(bMark) + " " + std::to_string(dwMaxRead));
+                CStringOutStream out;
+                EXPECT_EQ(bMark ? kSfxOk : kSfxFalse, Decode(Compress(sData, bMark), out, bThread, dwMaxRead));
+                EXPECT_TRUE(out.m_s == sData);
+            }
         }
     }
 }
 
-TEST(LzmaDecoder, OutputComesInDictionarySizedChunks)
+TEST(LzmaDecoder, OutputComesStraightFromTheDictionary)
 {
-    std::string sData = PseudoRandomBytes(100000, 5, true);
-    CStringOutStream out;
-    EXPECT_EQ(kSfxOk, Decode(Compress(sData, true, 4096), out));
-    EXPECT_TRUE(out.m_s == sData);
-    EXPECT_EQ(static_cast<int>((sData.size() + 4095) / 4096), out.m_nWrites);
+    // The output is never buffered beyond the dictionary: on one thread it comes in
+    // dictionary-sized chunks; with the decoding thread no write is larger than the
+    // dictionary, and a slow writer is waited for rather than overrun (the dictionary is
+    // a ring that wraps many times over this data).
+    std::string sData = PseudoRandomBytes(600000, 5, true) + PseudoRandomBytes(100000, 9);
+    std::string sPayload = Compress(sData, true, 4096);
+    {
+        CStringOutStream out;
+        EXPECT_EQ(kSfxOk, Decode(sPayload, out, false));
+        EXPECT_TRUE(out.m_s == sData);
+        EXPECT_EQ(static_cast<int>((sData.size() + 4095) / 4096), out.m_nWrites);
+    }
+    for (int nPause : {0, 3}) {
+        SCOPED_TRACE(nPause);
+        CStringOutStream out;
+        out.m_nPauseEvery = nPause;
+        EXPECT_EQ(kSfxOk, Decode(sPayload, out, true, 1000));
+        EXPECT_TRUE(out.m_s == sData);
+        EXPECT_LE(out.m_nLargest, 4096u);
+    }
 }
 
 TEST(LzmaDecoder, RefusedProperties)
@@ -93,27 +134,33 @@ TEST(LzmaDecoder, RefusedProperties)
 TEST(LzmaDecoder, DamagedOrCutStreams)
 {
     std::string sData = PseudoRandomBytes(300000, 6, true);
-    std::string sPayload = Compress(sData, true);
-    {
-        // Cut: the decoder delivers what it has and reports the missing end without failing.
-        CStringOutStream out;
-        EXPECT_EQ(kSfxFalse, Decode(sPayload.substr(0, sPayload.size() / 2), out));
-        EXPECT_GT(out.m_s.size(), 0u);
-        EXPECT_LT(out.m_s.size(), sData.size());
-        EXPECT_TRUE(sData.compare(0, out.m_s.size(), out.m_s) == 0);
-    }
-    {
-        // The first range-coder byte must be 0; anything else cannot be LZMA.
-        std::string s = sPayload;
-        s[5] = 1;
-        CStringOutStream out;
-        EXPECT_EQ(kSfxInvalidData, Decode(s, out));
-    }
-    {
-        // The output stream's failure travels back unchanged.
-        CStringOutStream out;
-        out.m_failAfter = 1000;
-        EXPECT_EQ(kSfxFail, Decode(sPayload, out));
+    std::string sPayload = Compress(sData, true, 1 << 16);
+    for (bool bThread : kThreadModes) {
+        SCOPED_TRACE(bThread);
+        {
+            // Cut: the decoder delivers what it has and reports the missing end without failing.
+            CStringOutStream out;
+            EXPECT_EQ(kSfxFalse, Decode(sPayload.substr(0, sPayload.size() / 2), out, bThread));
+            EXPECT_GT(out.m_s.size(), 0u);
+            EXPECT_LT(out.m_s.size(), sData.size());
+            EXPECT_TRUE(sData.compare(0, out.m_s.size(), out.m_s) == 0);
+        }
+        {
+            // The first range-coder byte must be 0; anything else cannot be LZMA.
+            std::string s = sPayload;
+            s[5] = 1;
+            CStringOutStream out;
+            EXPECT_EQ(kSfxInvalidData, Decode(s, out, bThread));
+        }
+        {
+            // The output stream's failure travels back unchanged, and decoding stops within
+            // a dictionary of it.
+            CStringOutStream out;
+            out.m_failAfter = 1000;
+            uint64_t nDecoded = 0;
+            EXPECT_EQ(kSfxFail, Decode(sPayload, out, bThread, 0, &nDecoded));
+            EXPECT_LE(nDecoded, 1000u + (1u << 16) + CLzmaDecoder::kHandoffSize);
+        }
     }
 }
 
