@@ -91,17 +91,7 @@ SfxStatus CLzmaDecoder::Code(ISequentialInStream* pIn, ISequentialOutStream* pOu
     CStreamRef<ISequentialInStream> in(pIn);
     CStreamRef<ISequentialOutStream> out(pOut);
     LzmaDec_Init(&m_pState->dec);
-    if (m_bDecodingThread) {
-        try {
-            return CodeOnTwoThreads(pIn, pOut);
-        } catch (const std::system_error&) {
-            // No thread to be had: decode on this one. Nothing has been decoded yet.
-            LzmaDec_Init(&m_pState->dec);
-            m_nInProcessed = 0;
-            m_nOutProcessed = 0;
-        }
-    }
-    return CodeOnThisThread(pIn, pOut);
+    return m_bDecodingThread ? CodeOnTwoThreads(pIn, pOut) : CodeOnThisThread(pIn, pOut);
 }
 
 // Fills the input buffer when it is empty. A failing read ends decoding with its status.
@@ -120,7 +110,7 @@ SfxStatus CLzmaDecoder::FillInput(ISequentialInStream* pIn, uint32_t& dwInPos, u
     return kSfxOk;
 }
 
-// One call of the library's decoder from dicPos up to dwLimit. Sets bFinished when the
+// One call of the library's decoder from dicPos up to nLimit. Sets bFinished when the
 // stream has ended (end marker, or the input gave out) and returns the status it ends with.
 SfxStatus CLzmaDecoder::DecodeStep(size_t nLimit, uint32_t& dwInPos, uint32_t dwInSize, bool& bFinished)
 {
@@ -238,7 +228,12 @@ SfxStatus CLzmaDecoder::CodeOnTwoThreads(ISequentialInStream* pIn, ISequentialOu
     const uint8_t* pRing = m_pState->dec.dic;
     const uint64_t nRing = m_pState->dec.dicBufSize;
     Handoff h;
-    std::thread decoder([this, pIn, &h] { DecodeForWriter(pIn, h); });
+    std::thread decoder;
+    try {
+        decoder = std::thread([this, pIn, &h] { DecodeForWriter(pIn, h); });
+    } catch (const std::system_error&) {
+        return CodeOnThisThread(pIn, pOut);   // no thread to be had: nothing decoded yet
+    }
     SfxStatus sWrite = kSfxOk;
     uint64_t nWritten = 0;
     for (;;) {
