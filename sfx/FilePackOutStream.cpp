@@ -8,7 +8,8 @@
 
 CFilePackOutStream::CFilePackOutStream(const char* pszOutputFolder)
     : m_sFolder(pszOutputFolder ? pszOutputFolder : ""),
-      m_parser(*this, m_sFolder.IsEmpty() ? 1 : static_cast<size_t>(m_sFolder.GetLength()))
+      m_parser(*this, m_sFolder.IsEmpty() ? 1 : static_cast<size_t>(m_sFolder.GetLength())),
+      m_record(m_sFolder)
 {
 }
 
@@ -55,8 +56,11 @@ bool CFilePackOutStream::CreateFolders(SfxStatus& status)
         if (m_sKnownFolder.GetLength() >= nPos && m_sKnownFolder.Left(nPos) == sPartial &&
             (m_sKnownFolder.GetLength() == nPos || m_sKnownFolder[nPos] == '\\'))
             continue;
-        if (::CreateDirectoryA(sPartial, nullptr))
+        if (::CreateDirectoryA(sPartial, nullptr)) {
+            if (!Record(sPartial.Mid(m_sFolder.GetLength() + 1), true, status))
+                return false;
             continue;
+        }
         DWORD dwError = ::GetLastError();
         if (dwError == ERROR_ALREADY_EXISTS) {
             DWORD dwAttr = ::GetFileAttributesA(sPartial);
@@ -80,10 +84,14 @@ SfxStatus CFilePackOutStream::OnFileBegin(const FilePackEntry& entry)
     m_sPath.Format("%s\\%s", m_sFolder.c_str(), entry.pszName);
     m_bCreated = false;
     m_bVerifyExisting = false;
-    m_bWriteFailed = false;
     if (m_sFolder.IsEmpty()) {
         // Joined to nothing, the name would address the root of the current drive.
         ReportSetupError("No output folder for ", entry.pszName, 0);
+        return kSfxFail;
+    }
+    if (!lstrcmpiA(entry.pszName, kUnpackRecordName)) {
+        // The pack must not overwrite the list of what the unpack wrote.
+        ReportSetupError("Unsafe file name in package ", entry.pszName, 0);
         return kSfxFail;
     }
     SfxStatus status = kSfxOk;
@@ -99,11 +107,26 @@ SfxStatus CFilePackOutStream::OnFileBegin(const FilePackEntry& entry)
             ::DeleteFileA(m_sPath);
         m_file.Reset(::CreateFileA(m_sPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    if (m_file)
-        m_bCreated = true;
-    else
+    if (!m_file) {
         m_bVerifyExisting = true;   // typically held open by a running program: checked at the end
+        return kSfxOk;
+    }
+    m_bCreated = true;
+    if (!Record(entry.pszName, false, status)) {
+        DiscardCurrentFile();
+        return status;
+    }
     return kSfxOk;
+}
+
+bool CFilePackOutStream::Record(const char* pszName, bool bFolder, SfxStatus& status)
+{
+    DWORD dwError = 0;
+    if (m_record.Add(pszName, bFolder, dwError))
+        return true;
+    ReportSetupError("Error writing to file ", m_record.Path().c_str(), dwError);
+    status = SfxStatusFromError(dwError);
+    return false;
 }
 
 SfxStatus CFilePackOutStream::OnFileData(const FilePackEntry&, const uint8_t* pData, size_t nSize)
@@ -112,17 +135,27 @@ SfxStatus CFilePackOutStream::OnFileData(const FilePackEntry&, const uint8_t* pD
         return kSfxOk;
     DWORD dwWritten = 0;
     if (!::WriteFile(m_file.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) || dwWritten != nSize) {
+        // Typically a full disk. A program file cut short must neither stay nor count as
+        // written: the block fails, and the run's cleanup removes what it wrote.
         DWORD dwError = ::GetLastError();
-        m_file.Reset();
-        m_bWriteFailed = true;
+        if (dwError == NO_ERROR)
+            dwError = ERROR_DISK_FULL;
+        DiscardCurrentFile();
         ReportSetupError("Error writing to file ", m_sPath, dwError);
+        return SfxStatusFromError(dwError);
     }
     return kSfxOk;
 }
 
 SfxStatus CFilePackOutStream::OnFileEnd(const FilePackEntry& entry, uint32_t dwStoredCrc)
 {
-    m_file.Reset();
+    if (m_file && !::CloseHandle(m_file.Release())) {
+        // The system may report a failed write only when the file is closed.
+        DWORD dwError = ::GetLastError();
+        DiscardCurrentFile();
+        ReportSetupError("Error writing to file ", m_sPath, dwError);
+        return SfxStatusFromError(dwError);
+    }
     TsLogWrite("Unpacked", entry.pszName, entry.dwSize, TRUE);
     if (m_bVerifyExisting) {
         m_bVerifyExisting = false;

@@ -1,11 +1,13 @@
 #pragma once
 // Takes the decoder's output, parses it as a file pack and writes the member files below
-// the output folder, checking each file's CRC-32 as it goes.
+// the output folder, checking each file's CRC-32 as it goes. Every file and folder it
+// creates goes into the folder's unpack record first thing.
 #include <windows.h>
 
 #include "framework/CString.h"
 #include "framework/Unique.h"
 #include "sfx/format/FilePack.h"
+#include "sfx/UnpackRecord.h"
 #include "sfx/format/LzmaDecoder.h"
 
 class CFilePackOutStream final : public ISequentialOutStream, private IFilePackSink {
@@ -37,6 +39,8 @@ private:
     bool CreateFolders(SfxStatus& status);
     // Removes the file this stream created for the current entry (its content is wrong).
     void DiscardCurrentFile();
+    // Lists what was just created in the record; a failure is reported and ends the block.
+    bool Record(const char* pszName, bool bFolder, SfxStatus& status);
 
     CString m_sFolder;
     CString m_sKnownFolder;      // the deepest folder below m_sFolder known to exist
@@ -45,6 +49,6 @@ private:
     CString m_sPath;             // its path
     bool m_bCreated = false;     // this stream created the current file
     bool m_bVerifyExisting = false;
-    bool m_bWriteFailed = false;
+    CUnpackRecord m_record;
     LONG m_nRefs = 0;
 };

@@ -13,6 +13,7 @@
 #include "sfx/ReportSetupError.h"
 #include "sfx/SetupProgressDialog.h"
 #include "sfx/SfxBlockChain.h"
+#include "sfx/UnpackRecord.h"
 #include "sfx/UnpackSFX.h"
 
 namespace {
@@ -292,7 +293,12 @@ LONG RunSfx(const char* pszCommandLine, const SfxRunParams* pParams, const char*
     progress.Status("Extracting...");
     char szAffid[kPathBuffer + 16];
     std::snprintf(szAffid, sizeof(szAffid), "%s\\affid.txt", szUnpack);
-    SaveSFX(package, "affid", szAffid, true);
+    if (!SfxFailed(SaveSFX(package, "affid", szAffid, true))) {
+        DWORD dwRecordError = 0;
+        CUnpackRecord record(szUnpack);
+        if (!record.Add("affid.txt", false, dwRecordError))
+            ReportSetupError("Error writing to file ", record.Path().c_str(), dwRecordError);
+    }
     progress.Progress(900);
 
     bool bPortable = false;

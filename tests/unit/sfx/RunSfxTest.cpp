@@ -128,8 +128,8 @@ TEST_F(RunSfxTest, UnpacksEveryBlockOfAPortablePackage)
     ASSERT_EQ(0, Run({{"tessaly", kProgram}, {"langs", kLangs}, {"config", kConfig}, BlockSpec::Raw("affid", "42"),
                       {"portable", kPortable}},
                      CmdLine()));
-    EXPECT_EQ((Strings{"TessTaskBarIcon.exe", "affid.txt", "bin\\", "bin\\helper.dll", "custom.cfg", "de-German.lng",
-                       "portable.ini"}),
+    EXPECT_EQ((Strings{"TessTaskBarIcon.exe", "_ts_unpack.lst", "affid.txt", "bin\\", "bin\\helper.dll", "custom.cfg",
+                       "de-German.lng", "portable.ini"}),
               Tree(Host()));
     EXPECT_EQ("42", testutil::ReadFileOrEmpty(Host() + "\\affid.txt"));
     Strings expected = Preamble(Host());
@@ -160,15 +160,15 @@ TEST_F(RunSfxTest, OptionalBlocksAndEditions)
         {"program block only", {{"tessaly", kProgram}}, 0,
          {"[0] ENGLISH Ver ", "[0] Ordinary Configuration ", "[0] Err open  affid", "[0] FIXED Ver "},
          {"[0] UnpackSFX()  config"},
-         {"TessTaskBarIcon.exe", "bin\\", "bin\\helper.dll"}},
+         {"TessTaskBarIcon.exe", "_ts_unpack.lst", "bin\\", "bin\\helper.dll"}},
         {"empty configuration block", {{"tessaly", kProgram}, BlockSpec::Raw("config", "")}, 0,
          {"[0] Ordinary Configuration "},
          {"[0] UnpackSFX()  config"},
-         {"TessTaskBarIcon.exe", "bin\\", "bin\\helper.dll"}},
+         {"TessTaskBarIcon.exe", "_ts_unpack.lst", "bin\\", "bin\\helper.dll"}},
         {"portable block ignored when forced fixed", {{"tessaly", kProgram}, {"portable", kPortable}}, 1,
          {"[0] FORCE FIXED Ver "},
          {"[0] PORTABLE Ver ", "[0] UnpackSFX()  portable"},
-         {"TessTaskBarIcon.exe", "bin\\", "bin\\helper.dll"}},
+         {"TessTaskBarIcon.exe", "_ts_unpack.lst", "bin\\", "bin\\helper.dll"}},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.pszWhat);
@@ -220,7 +220,8 @@ TEST_F(RunSfxTest, WithoutUnpackFolderTheTemporaryFolderIsUsedButNeverEmptied)
         SCOPED_TRACE(sCmd);
         m_pUi->Clear();
         EXPECT_EQ(0, Run({{"tessaly", kProgram}}, sCmd));
-        EXPECT_EQ((Strings{"TessTaskBarIcon.exe", "bin\\", "bin\\helper.dll", "users-own.doc"}), Tree(Temp()));
+        EXPECT_EQ((Strings{"TessTaskBarIcon.exe", "_ts_unpack.lst", "bin\\", "bin\\helper.dll", "users-own.doc"}),
+                  Tree(Temp()));
         EXPECT_TRUE(LogHas("[0] Bad Unpack path! Will use TEMP folder "));
 
         std::string sPack = PackBytes(kProgram);

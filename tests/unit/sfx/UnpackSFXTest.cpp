@@ -49,7 +49,8 @@ TEST_F(UnpackSFXTest, WritesEveryFileBelowTheOutputFolder)
     ASSERT_EQ(kSfxOk, Unpack({{"tessaly", kProgram}}));
     for (const FilePackItem& item : kProgram)
         EXPECT_TRUE(item.sContent == OutFile(item.sName)) << item.sName;
-    EXPECT_EQ((Strings{"TessTaskBarIcon.exe", "empty.cfg", "sub\\", "sub\\dir\\", "sub\\dir\\file.txt", "sub\\lib.dll"}),
+    EXPECT_EQ((Strings{"TessTaskBarIcon.exe", "_ts_unpack.lst", "empty.cfg", "sub\\", "sub\\dir\\", "sub\\dir\\file.txt",
+                       "sub\\lib.dll"}),
               Tree(Out()));
     Strings expected = {"[0] UnpackSFX()  tessaly", "[9C40] Unpacked TessTaskBarIcon.exe", "[0] Unpacked empty.cfg",
                         "[6] Unpacked sub\\dir\\file.txt", "[BB8] Unpacked sub\\lib.dll",
@@ -111,7 +112,7 @@ TEST_F(UnpackSFXTest, CrcErrorFailsTheBlockAndDropsTheFile)
     EXPECT_EQ((Strings{SetupErrorBox("CRC Error in file ", "b.txt"), SetupErrorBox("Failed to decode stream ", nullptr, kSfxFail),
                        SetupErrorBox("Err unpack to", Out().c_str(), kSfxFail)}),
               BoxTexts(3));
-    EXPECT_EQ((Strings{"a.txt"}), Tree(Out()));
+    EXPECT_EQ((Strings{"_ts_unpack.lst", "a.txt"}), Tree(Out()));
     EXPECT_EQ("alpha", OutFile("a.txt"));
 }
 
@@ -124,7 +125,7 @@ TEST_F(UnpackSFXTest, StreamEndingBeforeTheLastFileFailsTheBlock)
                        SetupErrorBox("Failed to decode stream ", nullptr, kSfxFail),
                        SetupErrorBox("Err unpack to", Out().c_str(), kSfxFail)}),
               BoxTexts(3));
-    EXPECT_EQ((Strings{"a.txt"}), Tree(Out()));   // the incomplete file is not left behind
+    EXPECT_EQ((Strings{"_ts_unpack.lst", "a.txt"}), Tree(Out()));   // the incomplete file is not left behind
 }
 
 TEST_F(UnpackSFXTest, HostileNamesWriteNothingAnywhere)
