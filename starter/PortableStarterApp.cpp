@@ -5,6 +5,7 @@
 
 #include "LocalizationStrings/LocalizedStringsMap.h"
 #include "Strings/SplashScreenEx.h"
+#include "Strings/TsCloseShells.h"
 #include "Strings/TsFile.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsOptions.h"
@@ -149,6 +150,8 @@ void CPortableStarterApp::CloseMode()
     LoadLanguage(sLanguage, "", false);
     if (IsDesktopEditionInstalled())
         SetRootUserDataDirPort("");
+    else
+        CloseShells(2);
 }
 
 CString GetCmdLineOption(const CString& sCmdLine, const char* pszName)

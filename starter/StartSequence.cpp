@@ -9,6 +9,7 @@
 #include "LocalizationStrings/LocalizedStringsMap.h"
 #include "Strings/SafeRegKey.h"
 #include "Strings/SplashScreenEx.h"
+#include "Strings/TsCloseShells.h"
 #include "Strings/TsFile.h"
 #include "Strings/TsLock.h"
 #include "Strings/TsLog.h"
@@ -106,21 +107,6 @@ bool IsProductHoldingSharedData()
         return false;
     TsDisconnectShared();
     return !bCreated;
-}
-
-// Ends the product left running by an earlier start: its watcher (the taskbar-icon program)
-// is asked to close, and is given up to five seconds, the time it is known to need.
-void CloseRunningProduct()
-{
-    HWND hWatcher = FindRunningWatcher();
-    if (!hWatcher)
-        return;
-    ::PostMessageA(hWatcher, WM_CLOSE, 0, 0);
-    for (int nPass = 0; nPass < 50 && ::IsWindow(hWatcher); ++nPass) {
-        if (!ProcessMessages())
-            return;
-        ::Sleep(100);
-    }
 }
 
 // A stop sequence that runs now is given up to ten seconds to finish.
@@ -332,7 +318,7 @@ BOOL CPortableStarterApp::StartPortable()
         // 15. A product left running by an earlier start is stopped first.
         if (IsPortableDataRegistered() || IsProductHoldingSharedData()) {
             SetSplashText(StarterText("Portable_Ind_Stopping"));
-            CloseRunningProduct();
+            CloseShells(2);
             WaitForRunningStopper();
         }
         if (!bU3) {

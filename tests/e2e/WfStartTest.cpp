@@ -396,6 +396,23 @@ TEST_F(WfStart, AStartFromAnotherDriveStopsTheRunningProductAndTakesOver)
     EXPECT_EQ(1, CountLines(HostFolder() + "\\TessTaskBarIcon.exe", "publish "));
 }
 
+TEST_F(WfStart, CloseModeClosesTheRunningProduct)
+{
+    StartProduct();
+    const std::string sTray = HostFolder() + "\\TessTaskBarIcon.exe";
+    HWND hWatcher = e2e::WaitForWatcher(5000);
+    ASSERT_NE(nullptr, hWatcher);
+
+    StarterRun run = RunStarter("close");
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_FALSE(run.SplashShown());
+    EXPECT_EQ(1, CountLines(sTray, "close"));
+    EXPECT_FALSE(::IsWindow(hWatcher));
+    // Closing is not stopping: the portable run stays recorded.
+    EXPECT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
+}
+
 TEST_F(WfStart, AStaleRecordWithADeadWatcherDoesNotBlockTheStart)
 {
     // The product died without cleaning up: its data folder is still recorded and its dead
