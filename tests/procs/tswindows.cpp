@@ -10,8 +10,10 @@
 //                           control 13749 after the marker ("-" leaves the control out,
 //                           "=TEXT" puts TEXT there without the marker)
 //   freedialog TEXT TITLE   the same without an owner
+//   stay                    the last dialog ignores IDCANCEL and WM_CLOSE
 //   watcher IGNORE          a hidden window published as the watcher in the shared block;
-//                           IGNORE 1 makes it stay on WM_CLOSE
+//                           IGNORE 1 makes it stay on WM_CLOSE. Dialogs made after it are
+//                           its own.
 //   connect                 connects to the shared block and keeps the connection
 //   ready EVENT             signals the named event once all windows are made
 //
@@ -38,6 +40,7 @@ FILE* g_out = nullptr;
 bool g_bIgnoreClose = false;
 bool g_bMade = false;   // disabling a window sends it WM_CANCELMODE too: only later ones count
 HWND g_hWatcher = nullptr;
+HWND g_hStubborn = nullptr;
 
 void Out(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
 void Out(const char* pszFormat, ...)
@@ -107,7 +110,8 @@ INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM)
 {
     Record(hDlg, uMsg, wParam);
     if (uMsg == WM_CLOSE || (uMsg == WM_COMMAND && LOWORD(wParam) == IDCANCEL)) {
-        EndDialogWindow(hDlg);
+        if (hDlg != g_hStubborn)
+            EndDialogWindow(hDlg);
         return TRUE;
     }
     return uMsg == WM_INITDIALOG;
@@ -176,6 +180,7 @@ void RegisterClassOnce(const char* pszClass)
 int main(int argc, char** argv)
 {
     HWND hTop = nullptr;
+    HWND hDialog = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string cmd = argv[i];
         const char* arg1 = i + 1 < argc ? argv[i + 1] : "";
@@ -198,8 +203,11 @@ int main(int argc, char** argv)
         } else if (cmd == "disable") {
             ::EnableWindow(hTop, FALSE);
         } else if (cmd == "dialog" || cmd == "freedialog") {
-            Made(MakeDialog(cmd == "dialog" ? hTop : nullptr, arg1, arg2), arg2);
+            hDialog = MakeDialog(cmd == "dialog" ? hTop : nullptr, arg1, arg2);
+            Made(hDialog, arg2);
             i += 2;
+        } else if (cmd == "stay") {
+            g_hStubborn = hDialog;
         } else if (cmd == "watcher") {
             g_bIgnoreClose = std::atoi(arg1) != 0;
             RegisterClassOnce("TsTestWatcher");
@@ -211,6 +219,7 @@ int main(int argc, char** argv)
             TsConnectSharedData(bCreated, dwError);
             SetWatcherWnd(g_hWatcher, ::GetCurrentProcessId());
             Made(g_hWatcher, "Watcher");
+            hTop = g_hWatcher;
             ++i;
         } else if (cmd == "connect") {
             bool bCreated = false;

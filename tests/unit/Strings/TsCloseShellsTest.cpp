@@ -159,6 +159,44 @@ TEST_F(CloseShellsTest, ABrowserBlockedByAProductDialogIsFreedAndLeftOpen)
     }
 }
 
+TEST_F(CloseShellsTest, APopUpThatIgnoresTheCancelIsAskedOnceAndTheBrowserGivenUp)
+{
+    CWindowsProgram firefox(Program("firefox.exe"), {
+        "window", "MozillaWindowClass", "Firefox Held", "dialog", "_Identity_Editor_", "Stubborn Dialog", "stay"});
+    ASSERT_TRUE(firefox.Ready());
+    EXPECT_EQ(IDYES, CloseShells(1));
+    EXPECT_EQ(1, firefox.Count("cancel Stubborn Dialog"));
+    EXPECT_FALSE(::IsWindowEnabled(firefox.Window("Firefox Held")));
+}
+
+TEST_F(CloseShellsTest, TheClimbStopsAtTheOptionsWindow)
+{
+    // The same owned pop-up registered as the options window is a window of its own; as the
+    // list window it leads to the window it blocks, which is then freed.
+    static const struct {
+        const char* pszField;
+        DWORD TsSharedDataBlock::*pField;
+        bool bOwnerFreed;
+    } kRows[] = {
+        {"options", &TsSharedDataBlock::hOptionsWnd, false},
+        {"list", &TsSharedDataBlock::hListWnd, true},
+    };
+    CConnection connection;
+    ASSERT_TRUE(connection.m_bOk);
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.pszField);
+        CWindowsProgram other(Program("other.exe"), {
+            "window", "MozillaWindowClass", "Options Owner", "dialog", "-", "Tessaly Options"});
+        ASSERT_TRUE(other.Ready());
+        g_pTsSharedData->*row.pField = TsWndToField(other.Window("Tessaly Options"));
+        EXPECT_EQ(IDYES, CloseShells(1));
+        g_pTsSharedData->*row.pField = 0;
+        EXPECT_EQ(row.bOwnerFreed, other.Has("cancelmode Options Owner"));
+        EXPECT_EQ(row.bOwnerFreed, other.Has("cancel Tessaly Options"));
+        EXPECT_EQ(row.bOwnerFreed, ::IsWindowEnabled(other.Window("Options Owner")) != FALSE);
+    }
+}
+
 TEST_F(CloseShellsTest, OnlyModeTwoClosesTheProductDialogs)
 {
     static const struct {
@@ -236,6 +274,19 @@ TEST_F(CloseShellsTest, TheWatcherIsAskedToCloseAndAwaited)
     ASSERT_TRUE(::IsWindow(hWatcher));
 
     EXPECT_EQ(IDYES, CloseShells(2));
+    EXPECT_TRUE(tray.Has("close Watcher"));
+    EXPECT_FALSE(::IsWindow(hWatcher));
+}
+
+TEST_F(CloseShellsTest, AWatcherBlockedByItsPopUpIsFreedAndClosed)
+{
+    CWindowsProgram tray(Program("other.exe"), {"watcher", "0", "dialog", "-", "Watcher Box"});
+    ASSERT_TRUE(tray.Ready());
+    HWND hWatcher = tray.Window("Watcher");
+    ASSERT_FALSE(::IsWindowEnabled(hWatcher));
+
+    EXPECT_EQ(IDYES, CloseShells(1));
+    EXPECT_TRUE(tray.Has("cancel Watcher Box"));
     EXPECT_TRUE(tray.Has("close Watcher"));
     EXPECT_FALSE(::IsWindow(hWatcher));
 }

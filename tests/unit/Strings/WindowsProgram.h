@@ -65,13 +65,16 @@ public:
         return nullptr;
     }
 
-    bool Has(const std::string& sLine) const
+    bool Has(const std::string& sLine) const { return Count(sLine) > 0; }
+
+    int Count(const std::string& sLine) const
     {
+        int n = 0;
         for (const std::string& s : Lines()) {
             if (s == sLine)
-                return true;
+                ++n;
         }
-        return false;
+        return n;
     }
 
     // Waits for a recorded line; false after dwTimeoutMs.
