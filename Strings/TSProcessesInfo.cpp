@@ -208,3 +208,10 @@ bool CTsProcessesInfo::GetExeNameFromHwnd(HWND hWnd, CString& sPath, CString& sF
         return false;
     }
 }
+
+void TsGetProcessAndModuleList(CString& sOut)
+{
+    CTsProcessesInfo info;
+    info.Init();
+    info.TsGetProcessAndModuleList(sOut);
+}

@@ -49,5 +49,8 @@ private:
     ModuleWalkFn m_pfnModuleNext = nullptr;
 };
 
+// The list text of a fresh, initialised object (for reports that need nothing else).
+void TsGetProcessAndModuleList(CString& sOut);
+
 extern const char kTsProcessListNoInit[];     // "TsGetProcessAndModuleList: cannot init process info!!!"
 extern const char kTsProcessListCoredump[];   // "TsGetProcessAndModuleList: coredump!!!"

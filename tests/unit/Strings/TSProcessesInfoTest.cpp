@@ -58,6 +58,14 @@ TEST_F(ProcessesInfo, ListNamesModulesAndProcessesWithBlanksAsCarets)
     EXPECT_EQ(' ', sModules.back());
 }
 
+TEST_F(ProcessesInfo, TheFreeFunctionGivesTheListOfAFreshObject)
+{
+    CString sList;
+    TsGetProcessAndModuleList(sList);
+    EXPECT_EQ(0, sList.Find("*Modules*: strings_tests.exe ")) << sList.c_str();
+    EXPECT_LT(0, sList.Find(" my^tool.exe ")) << sList.c_str();
+}
+
 TEST_F(ProcessesInfo, WithoutTheToolHelpFunctionsNothingIsTried)
 {
     CTsProcessesInfo notReady;
