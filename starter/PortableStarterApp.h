@@ -2,6 +2,7 @@
 // The portable starter's application object: all work happens in InitInstance.
 #include "framework/WinApp.h"
 #include "framework/CString.h"
+#include "Strings/TsCmdLine.h"
 
 class CSplashScreenEx;
 
@@ -32,5 +33,3 @@ private:
     void CloseMode();
 };
 
-// The value of "/name=" or "-name=" in the command line; empty when absent.
-CString GetCmdLineOption(const CString& sCmdLine, const char* pszName);

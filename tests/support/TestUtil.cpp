@@ -152,4 +152,55 @@ CGuardedPage::~CGuardedPage()
         ::VirtualFree(m_pBase, 0, MEM_RELEASE);
 }
 
+namespace {
+
+using UnixNameFn = char*(CDECL*)(const WCHAR*);
+
+UnixNameFn WineUnixName()
+{
+    return reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+}
+
+// The Unix path of a Windows path whose last part need not exist.
+std::string UnixPath(const std::string& s)
+{
+    size_t nSlash = s.find_last_of('\\');
+    WCHAR wsz[MAX_PATH];
+    ::MultiByteToWideChar(CP_ACP, 0, s.substr(0, nSlash).c_str(), -1, wsz, MAX_PATH);
+    char* p = WineUnixName()(wsz);
+    std::string r = p ? p : "";
+    ::HeapFree(::GetProcessHeap(), 0, p);
+    return r + "/" + s.substr(nSlash + 1);
+}
+
+}  // namespace
+
+bool MakeFolderLink(const std::string& sLink, const std::string& sTarget)
+{
+    if (!WineUnixName())
+        return RunAndWait("cmd /c mklink /J \"" + sLink + "\" \"" + sTarget + "\"") == 0;
+    // Wine runs a Unix program named by its path; its process handle does not wait for the
+    // program, so the link is awaited.
+    RunAndWait("Z:\\bin\\ln -s \"" + UnixPath(sTarget) + "\" \"" + UnixPath(sLink) + "\"");
+    for (int i = 0; i < 250; ++i) {
+        DWORD dwAttr = ::GetFileAttributesA(sLink.c_str());
+        if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+        ::Sleep(20);
+    }
+    return false;
+}
+
+void RemoveFolderLink(const std::string& sLink)
+{
+    if (!WineUnixName()) {
+        ::RemoveDirectoryA(sLink.c_str());
+        return;
+    }
+    RunAndWait("Z:\\bin\\rm -f \"" + UnixPath(sLink) + "\"");
+    for (int i = 0; i < 250 && ::GetFileAttributesA(sLink.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
+        ::Sleep(20);
+}
+
 }  // namespace testutil

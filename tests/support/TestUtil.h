@@ -41,6 +41,12 @@ bool FolderExists(const std::string& path);
 void RemoveTree(const std::string& path);     // never follows reparse points
 bool CreateFolders(const std::string& path);
 
+// A folder link (a Unix symbolic link under Wine, a junction on Windows); waits until the
+// system shows it as a reparse point.
+bool MakeFolderLink(const std::string& sLink, const std::string& sTarget);
+// Removes such a link without touching its target (Wine's own calls would follow it).
+void RemoveFolderLink(const std::string& sLink);
+
 // Folder of the running test program.
 std::string ModuleFolder();
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "starter/PortableStarterApp.h"
+#include <windows.h>
+
+#include "Strings/TsCmdLine.h"
 
 #include <string>
 
@@ -19,6 +21,8 @@ static const OptionCase kCases[] = {
     {"/lang=", "lang", ""},
     {"x/lang=first /lang=second", "lang", "first"},
     {"-lang=minus /lang=slash", "lang", "slash"},  // the slash form is looked for first
+    {"/DOC=E:\\Documents /doc=", "doc", ""},       // names are case-sensitive
+    {"/host=\"C:\\U3 Host\" /doc=E:\\Documents", "host", "C:\\U3 Host"},
 };
 
 TEST(GetCmdLineOption, FindsValue)

@@ -1,0 +1,4 @@
+// The program's single application object.
+#include "cleanup/HostCleanupApp.h"
+
+static CHostCleanupApp theApp;
