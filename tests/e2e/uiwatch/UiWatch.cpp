@@ -26,6 +26,8 @@ std::string ShotName(const UiBox& box)
         return "greeting";
     if (box.caption == "Tessaly End User License Agreement")
         return "license";
+    if (box.caption == "Tessaly Installer")   // the cleanup's second question
+        return "clean-erase-question";
     return std::string();
 }
 
