@@ -14,11 +14,16 @@ bool IsLink(DWORD dwAttr)
     return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+bool IsDriveLetter(char ch)
+{
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+}
+
 // Length of the volume part that every path below it shares: "X:\" or "\\server\share\";
 // 0 when the path is not a full one.
 int VolumePrefixLength(const CString& sPath)
 {
-    if (sPath.GetLength() >= 3 && sPath[1] == ':' && sPath[2] == '\\')
+    if (sPath.GetLength() >= 3 && IsDriveLetter(sPath[0]) && sPath[1] == ':' && sPath[2] == '\\')
         return 3;
     if (sPath.Left(2) == "\\\\") {
         int nServerEnd = sPath.Find('\\', 2);

@@ -41,6 +41,7 @@ TEST(CheckCleanupRoot, OnlyAFolderOfARemovableDriveMayBeEmptied)
         {"V:\\\\", "a drive root"},
         {"Documents\\My Tessaly Data", "not a full path"},
         {"V:Documents", "not a full path"},
+        {"\\:\\My Tessaly Data", "not a full path"},
         {"\\\\server\\share\\", "a drive root"},
         {stick / "Documents", "on a fixed disk"},   // the test folder lies on C:
         {szWindows, "the Windows folder or above it"},
