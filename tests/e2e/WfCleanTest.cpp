@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "E2eUtil.h"
+#include "Strings/TsFile.h"
+#include "resources/resource.h"
 #include "TestUtil.h"
 #include "UiDriver.h"
 #include "tests/unit/Strings/WineDrive.h"
@@ -416,6 +418,22 @@ TEST_F(WfClean, ClosesTheTrayAndKeepsU3ModeOnlyWhileItWorks)
     EXPECT_EQ(kDoc, run.sDocPathAtQuestion);
     EXPECT_FALSE(U3ModeSignalled());
     EXPECT_EQ("<none>", DocPathValue());
+}
+
+TEST(WfCleanProgram, CarriesItsManifestVersionAndIcon)
+{
+    const std::string sProgram = e2e::BuildFolder() + "\\cleanup\\wfclean.exe";
+    VS_FIXEDFILEINFO fixed = {};
+    ASSERT_TRUE(ReadFileVersionInfo(sProgram.c_str(), &fixed, nullptr, nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(10, 6)), fixed.dwFileVersionMS);
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(0, 2)), fixed.dwFileVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(MAKELONG(10, 6)), fixed.dwProductVersionMS);
+
+    HMODULE hModule = ::LoadLibraryExA(sProgram.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, hModule);
+    EXPECT_NE(nullptr, ::FindResourceA(hModule, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)));   // the manifest
+    EXPECT_NE(nullptr, ::LoadImageA(hModule, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON, 32, 32, 0));
+    ::FreeLibrary(hModule);
 }
 
 }  // namespace
