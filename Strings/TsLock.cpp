@@ -1,5 +1,6 @@
 #include "Strings/TsLock.h"
 
+#include "Strings/TsErrorCatcher.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsSecurity.h"
 #include "Strings/TsSharedData.h"
@@ -71,24 +72,13 @@ CString ProgramNameOf(DWORD dwProcessId)
     return sName;
 }
 
-TsStuckLockReporter g_pfnStuckLockReporter = nullptr;
-
 void TsReportStuckLock(const CString& sText)
 {
-    if (g_pfnStuckLockReporter) {
-        g_pfnStuckLockReporter(sText);
-        return;
-    }
-    TsTrace("LSTK: %s\n", "TsLock: stuck lock reported: %s\n", sText.c_str());
-    TsLogWrite("Stuck lock", sText, 0, TRUE);
+    // The user has just said yes: sent without asking again.
+    TsReportCrash(sText, true);
 }
 
 }  // namespace
-
-void TsSetStuckLockReporter(TsStuckLockReporter pfn)
-{
-    g_pfnStuckLockReporter = pfn;
-}
 
 // --- CTsMutex ------------------------------------------------------------------------
 

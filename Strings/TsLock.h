@@ -73,12 +73,6 @@ private:
     int m_nLevel;
 };
 
-// Receives the text of a stuck lock that the user agreed to report. Until the error catcher
-// installs its crash report (sent without asking again), the text goes to the setup log
-// and the trace. Null restores that default.
-using TsStuckLockReporter = void (*)(const char* pszText);
-void TsSetStuckLockReporter(TsStuckLockReporter pfn);
-
 // The calling thread's held level: the highest level at which it holds a lock (0 to 4).
 int GetHeldLockLevel();
 // How often the calling thread holds the lock at nLevel (0 when not), and with which label

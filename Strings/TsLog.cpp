@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Strings/TsErrorCatcher.h"
 #include "framework/Exceptions.h"
 #include "framework/Sync.h"
 #include "framework/Unique.h"
@@ -19,7 +20,6 @@ LONG g_bLogStarted = 0;
 char g_ring[kRingSize];
 char* g_pRingPos = nullptr;
 bool g_bLineStart = true;
-TsAssertReporter g_pfnAssertReporter = nullptr;
 
 CCriticalSection& TraceLock()
 {
@@ -195,6 +195,17 @@ void TsLogWriteRaw(const char* pszText)
 CString TsLogGetPath()
 {
     return CString(g_szLogPath);
+}
+
+bool TsLogIsStarted()
+{
+    return g_bLogStarted != 0;
+}
+
+void TsLogReset()
+{
+    g_bLogStarted = 0;
+    g_szLogPath[0] = 0;
 }
 
 void TsLogDeleteOld()
@@ -420,12 +431,8 @@ void TsSoftAssertFailed(const char* pszSourcePath, int nLine)
     TsTrace("!!!SA %s: %d\n", "!!!SOFTASSERT!!! %s: %d\n", pszSourcePath, nLine);
 }
 
-void TsSetAssertReporter(TsAssertReporter pfn)
-{
-    g_pfnAssertReporter = pfn;
-}
-
-void TsAssertFail(const char* pszSourcePath, int nLine, INT_PTR nContext, const char* pszContext)
+// Out of line, so that the crash report can leave exactly this one frame out of its stack.
+__attribute__((noinline)) void TsAssertFail(const char* pszSourcePath, int nLine, INT_PTR nContext, const char* pszContext)
 {
     DWORD dwLastError = ::GetLastError();
     MSG msg;
@@ -434,13 +441,7 @@ void TsAssertFail(const char* pszSourcePath, int nLine, INT_PTR nContext, const 
     std::snprintf(szText, sizeof(szText), "Assertion failed: c=%d s=%s GetLastError=%lx\nFile: %s, Line: %d",
                   static_cast<int>(nContext), pszContext ? pszContext : "-null-",
                   static_cast<unsigned long>(dwLastError), pszSourcePath ? pszSourcePath : "-no-file-", nLine);
-    if (g_pfnAssertReporter) {
-        g_pfnAssertReporter(szText);
-    } else {
-        // Until a crash reporter is installed the text goes to the trace and the log.
-        TsTrace("ASSERT %s\n", "TsAssertFail: %s\n", szText);
-        TsLogWrite("ASSERT", szText, 0, TRUE);
-    }
+    TsReportCrash(szText, false, 1);
     AfxThrowUserException();
 }
 

@@ -15,6 +15,10 @@ void TsLogWriteRaw(const char* pszText);
 void TsLogDeleteOld();
 // Full path of the log once TsLogStart has chosen it, else empty.
 CString TsLogGetPath();
+// True once TsLogStart has created or opened the file.
+bool TsLogIsStarted();
+// Forgets that the log was started, so that the next TsLogStart chooses again (tests only).
+void TsLogReset();
 // Formats one stamped line for the given local time (the pure part of TsLogWrite).
 CString TsLogFormatLine(const SYSTEMTIME& st, const char* pszText, const char* pszDetail, DWORD dwCode);
 
@@ -41,12 +45,9 @@ void TsGetTraceText(CString& sOut);
 // Drops everything traced so far (tests only).
 void TsTraceReset();
 
-// The hard assertion: reports, then throws CUserException. Never returns normally.
+// The hard assertion: makes a crash report (TsReportCrash), then throws CUserException.
+// Never returns normally.
 [[noreturn]] void TsAssertFail(const char* pszSourcePath, int nLine, INT_PTR nContext, const char* pszContext);
-
-// Receives the text of a hard assertion; the error catcher installs the crash reporter here.
-using TsAssertReporter = void (*)(const char* pszText);
-void TsSetAssertReporter(TsAssertReporter pfn);
 
 // The soft assertion: records "!!!SA <source>: <line>" in the trace and goes on.
 void TsSoftAssertFailed(const char* pszSourcePath, int nLine);

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <vector>
 
-const char* const kTsSupportEmail = "support@norvaneworks.example";
-
 namespace {
 
 struct KindInfo {

@@ -1,6 +1,7 @@
 #pragma once
 // Message boxes and small window-text helpers shared by both programs.
 #include <windows.h>
+#include "Strings/TsMaker.h"
 #include "framework/CString.h"
 
 enum TsMsgKind {
@@ -17,8 +18,6 @@ enum TsMsgKind {
 // while the thread holds a cross-process lock is a programming error (hard assertion).
 int TsMsgBox(int nKind, HWND hParent, const char* pszText, const char* pszCaption = nullptr, UINT uFlags = 0);
 
-// The address appended to system errors.
-extern const char* const kTsSupportEmail;
 
 CString GetWindowClassName(HWND hWnd);
 bool IsWindowClass(HWND hWnd, const char* pszClassName);   // exact, case-sensitive

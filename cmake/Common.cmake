@@ -13,6 +13,9 @@ if(WIN32)
         -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat -s)
     if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
         add_link_options(-Wl,--high-entropy-va)
+    else()
+        # The crash report walks the frame-pointer chain on x86 (x86-64 has unwind tables).
+        add_compile_options(-fno-omit-frame-pointer)
     endif()
     set(TS_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 shell32 comctl32 ole32 oleaut32
         uuid urlmon version taskschd shlwapi)

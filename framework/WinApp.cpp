@@ -4,6 +4,7 @@
 
 namespace {
 CWinApp* g_pApp = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER g_pfnFaultHandler = nullptr;
 }
 
 CWinApp::CWinApp()
@@ -63,8 +64,20 @@ HMODULE TsLoadSystemLibrary(const char* pszName)
     return ::LoadLibraryA(szPath);
 }
 
+void AfxSetFaultHandler(LPTOP_LEVEL_EXCEPTION_FILTER pfnHandler)
+{
+    g_pfnFaultHandler = pfnHandler;
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER AfxGetFaultHandler()
+{
+    return g_pfnFaultHandler;
+}
+
 int AfxWinMain(HINSTANCE hInstance, const char* pszCmdLine)
 {
+    if (g_pfnFaultHandler)
+        ::SetUnhandledExceptionFilter(g_pfnFaultHandler);
     TsHardenDllSearch();
     CWinApp* pApp = AfxGetApp();
     if (!pApp)

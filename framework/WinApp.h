@@ -32,5 +32,11 @@ void TsHardenDllSearch();
 // Loads a system library by name from the system folder only.
 HMODULE TsLoadSystemLibrary(const char* pszName);
 
+// The last-chance handler for faults that nothing else caught. The runtime's error catcher
+// registers it while static objects are built; AfxWinMain installs it before anything else,
+// so both programs report such a fault instead of leaving it to the system's crash dialog.
+void AfxSetFaultHandler(LPTOP_LEVEL_EXCEPTION_FILTER pfnHandler);
+LPTOP_LEVEL_EXCEPTION_FILTER AfxGetFaultHandler();
+
 // The entry point body, for programs and tests that drive the application object themselves.
 int AfxWinMain(HINSTANCE hInstance, const char* pszCmdLine);

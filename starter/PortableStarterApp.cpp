@@ -6,6 +6,7 @@
 #include "LocalizationStrings/LocalizedStringsMap.h"
 #include "Strings/SplashScreenEx.h"
 #include "Strings/TsCloseShells.h"
+#include "Strings/TsErrorCatcher.h"
 #include "Strings/TsFile.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsOptions.h"
@@ -89,11 +90,9 @@ BOOL CPortableStarterApp::InitInstance()
             StopPortable();
         else if (sCmdLine == "close")
             CloseMode();
-    } catch (CUserException&) {
-        // The user has been told already.
     } catch (CException& e) {
-        TsTrace("IIEX %s\n", "CPortableStarterApp::InitInstance: exception %s\n", e.What());
-        TsLogWrite("Unexpected error: ", e.What(), 0, TRUE);
+        // The user exception means the user has been told already; the catcher ignores it.
+        ReportFrameworkException(e);
     }
 
     if (m_pSplash) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <thread>
 
+#include "ErrorReports.h"
 #include "HelperProcess.h"
 #include "Strings/TsLock.h"
 #include "Strings/TsLog.h"
@@ -42,22 +43,23 @@ public:
     DWORD m_dwError = 0;
 };
 
-std::string g_sReported;
-void RecordReport(const char* pszText)
-{
-    g_sReported += pszText;
-}
-
 // Records what the user agreed to report for the length of a test.
 class CReportRecorder {
 public:
-    CReportRecorder()
-    {
-        g_sReported.clear();
-        TsSetStuckLockReporter(RecordReport);
-    }
-    ~CReportRecorder() { TsSetStuckLockReporter(nullptr); }
+    CReportRecorder() { testutil::ClearRecordedErrorReports(); }
+    ~CReportRecorder() { testutil::ClearRecordedErrorReports(); }
 };
+
+// The crash report made of a stuck lock (empty when none): it is sent without asking again.
+std::string StuckLockReport()
+{
+    auto reports = testutil::RecordedErrorReports();
+    if (reports.empty())
+        return std::string();
+    EXPECT_EQ(1u, reports.size());
+    EXPECT_TRUE(reports[0].bDontAsk);
+    return reports[0].sMessage;
+}
 
 }  // namespace
 
@@ -257,7 +259,7 @@ TEST(TsLock, FailedWaitAsksAndEndsTheRecordedOwner)
               "to Tessaly.",
               owner.Pid(), ::GetCurrentProcessId());
     EXPECT_EQ(std::string(szExpected), boxes[0].Text());
-    EXPECT_EQ(std::string(szExpected), g_sReported);   // reported with the same text
+    EXPECT_EQ(0u, StuckLockReport().find("ASSERT\n" + std::string(szExpected) + "\n"));   // reported with the same text
     std::string sTrace = TraceText();
     char szLck[128];
     wsprintfA(szLck, "!LCK0: 'StuckLabel(%lx)->Mine' e=6\n", owner.Pid());
@@ -277,7 +279,7 @@ TEST(TsLock, FailedWaitWithoutOwnerOffersAReport)
         CTsSingleLock lock("Orphan", &broken);
         EXPECT_FALSE(lock.Lock());
     }
-    EXPECT_EQ("", g_sReported);   // the user said no
+    EXPECT_EQ("", StuckLockReport());   // the user said no
     ui.SetResponder(CUiDriver::Press(IDYES));
     {
         CTsSingleLock lock("Orphan", &broken);
@@ -295,7 +297,7 @@ TEST(TsLock, FailedWaitWithoutOwnerOffersAReport)
     EXPECT_EQ(std::string(szExpected), boxes[0].Text());
     EXPECT_EQ(IDNO, boxes[0].pressed);
     EXPECT_EQ(IDYES, boxes[1].pressed);
-    EXPECT_EQ(std::string(szExpected), g_sReported);
+    EXPECT_EQ(0u, StuckLockReport().find("ASSERT\n" + std::string(szExpected) + "\n"));
 }
 
 TEST(TsEvent, NamedEventStatesAndCreationFailure)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Strings/TsLog.h"
+#include "ErrorReports.h"
 #include "TestUtil.h"
 #include "framework/Exceptions.h"
 
@@ -26,6 +27,7 @@ TEST(TsLog, StampedLineFormat)
 // The log is process-wide and starts once, so one test covers the whole life of it.
 TEST(TsLog, StartsOnceInTheTempOptionFolderAndAppends)
 {
+    TsLogReset();
     CTempDir dir;
     std::string cmd = "/tempdir=x /temp=\"" + dir.Path() + "\\\" /other";
     // The first occurrence of "/temp" is "/tempdir", which has no "=" right after it.
@@ -49,6 +51,7 @@ TEST(TsLog, StartsOnceInTheTempOptionFolderAndAppends)
     EXPECT_NE(std::string::npos, text.find("[10] Step  detail\r\nraw text|end"));
     // The file is not held open between writes.
     EXPECT_TRUE(::DeleteFileA(sLog.c_str()));
+    TsLogReset();
 }
 
 TEST(TsLog, DeleteOldKeepsADayOldTemporaryLog)
@@ -212,14 +215,18 @@ TEST(TsTrace, SoftAssertRecordsSourceAndLine)
     EXPECT_EQ(-1, s.Find("!!!SA", s.Find("!!!SA") + 1)) << "only the failed one is recorded";
 }
 
-TEST(TsAssert, HardAssertionRecordsAndThrowsUserException)
+TEST(TsAssert, HardAssertionReportsAndThrowsUserException)
 {
-    TsTraceReset();
+    testutil::ClearRecordedErrorReports();
     ::SetLastError(0x57);
     EXPECT_THROW(TsAssertFail("Strings\\TsTls", 42, 7, nullptr), CUserException);
-    CString s;
-    TsGetTraceText(s);
-    EXPECT_NE(-1, s.Find("Assertion failed: c=7 s=-null- GetLastError=57\nFile: Strings\\TsTls, Line: 42")) << s.c_str();
+    auto reports = testutil::RecordedErrorReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(0u, reports[0].sMessage.find("ASSERT\nAssertion failed: c=7 s=-null- GetLastError=57\n"
+                                           "File: Strings\\TsTls, Line: 42\n"))
+        << reports[0].sMessage;
+    EXPECT_FALSE(reports[0].bDontAsk);
+    EXPECT_FALSE(reports[0].bShowDuplicates);
 }
 
 TEST(TsLog, ErrorText)
