@@ -12,6 +12,7 @@
 #include "Strings/TsSharedData.h"
 #include "Strings/TsSysInfo.h"
 #include "Strings/TsWindowCommon.h"
+#include "framework/FaultGuard.h"
 #include "framework/Sync.h"
 #include "framework/WinApp.h"
 
@@ -140,17 +141,23 @@ void AppendUnwoundFrames(CString& sOut, CONTEXT ctx, int nSkip, ULONG_PTR nStack
         const DWORD64 nLookup = i == 0 && bExactFirst ? ctx.Rip : ctx.Rip - 1;
         DWORD64 nImageBase = 0;
         PRUNTIME_FUNCTION pFunction = ::RtlLookupFunctionEntry(nLookup, &nImageBase, nullptr);
-        if (!pFunction) {
-            // A leaf function: the return address is at the top of the stack.
-            if (!IsReadableMemory(reinterpret_cast<const void*>(ctx.Rsp), 8))
-                return;
-            ctx.Rip = *reinterpret_cast<const DWORD64*>(ctx.Rsp);
-            ctx.Rsp += 8;
-        } else {
-            PVOID pHandlerData = nullptr;
-            DWORD64 nEstablisher = 0;
-            ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, nImageBase, ctx.Rip, pFunction, &ctx, &pHandlerData,
-                               &nEstablisher, nullptr);
+        // The unwinder reads the saved registers where the tables say; a stack that lies
+        // about them ends the walk here rather than the program.
+        const bool bUnwound = TsGuarded([&] {
+            if (!pFunction) {
+                // A leaf function: the return address is at the top of the stack.
+                ctx.Rip = *reinterpret_cast<const DWORD64*>(ctx.Rsp);
+                ctx.Rsp += 8;
+            } else {
+                PVOID pHandlerData = nullptr;
+                DWORD64 nEstablisher = 0;
+                ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, nImageBase, ctx.Rip, pFunction, &ctx, &pHandlerData,
+                                   &nEstablisher, nullptr);
+            }
+        });
+        if (!bUnwound) {
+            sOut.AppendFormat("BadReadPtr pFrame=%08llX\n", static_cast<unsigned long long>(nPrevSp));
+            return;
         }
     }
 }

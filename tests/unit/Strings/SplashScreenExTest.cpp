@@ -1,11 +1,13 @@
 // The splash window on Wine's real window manager: class, placement, drawing, timers, the
 // close mark and the object's end with its window.
 #include <gtest/gtest.h>
+
 #include <objbase.h>
 #include <shobjidl.h>
 
 #include <vector>
 
+#include "ErrorReports.h"
 #include "Strings/SplashScreenEx.h"
 #include "Strings/TsLog.h"
 #include "framework/Exceptions.h"
@@ -130,8 +132,11 @@ protected:
 TEST_F(SplashScreenEx, NullParentIsAHardAssertion)
 {
     CTestSplash* p = new CTestSplash();
+    testutil::ClearRecordedErrorReports();
     EXPECT_THROW(p->CreateSplashWindow(nullptr, "x", 0, kStarterStyle), CUserException);
-    EXPECT_NE(std::string::npos, Trace().find("File: Strings\\SplashScreenEx"));
+    auto reports = testutil::RecordedErrorReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_NE(std::string::npos, reports[0].sMessage.find("File: Strings\\SplashScreenEx"));
     EXPECT_EQ(nullptr, p->GetSafeHwnd());
     delete p;
 }
