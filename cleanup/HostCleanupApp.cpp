@@ -3,6 +3,7 @@
 #include "LocalizationStrings/LocalizedStringsMap.h"
 #include "Strings/TsCloseShells.h"
 #include "Strings/TsCmdLine.h"
+#include "Strings/TsErrorCatcher.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsPortable.h"
 #include "Strings/TsTextDialog.h"
@@ -79,11 +80,9 @@ BOOL CHostCleanupApp::InitInstance()
 
         U3ModeScope u3Mode(m_sDocPath);
         CleanupDeviceData();
-    } catch (CUserException&) {
-        // The user has been told already.
     } catch (CException& e) {
-        TsTrace("IIEX %s\n", "CHostCleanupApp::InitInstance: exception %s\n", e.What());
-        TsLogWrite("Unexpected error: ", e.What(), 0, TRUE);
+        // The user exception means the user has been told already; the catcher ignores it.
+        ReportFrameworkException(e);
     }
     return FALSE;
 }
