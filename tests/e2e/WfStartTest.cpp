@@ -114,14 +114,20 @@ struct StarterRun {
     DWORD dwMs = 0;
     std::vector<UiBox> boxes;
 
-    // The boxes and dialogs, without the splash.
+    // The boxes and dialogs, without the splash and the setup's progress window: every
+    // unpack shows that one, and whether the driver sees it depends on how long it takes.
+    // When it goes while the driver reads it, the record is empty.
     std::vector<UiBox> Dialogs() const
     {
         std::vector<UiBox> v;
         for (const UiBox& b : boxes)
-            if (b.className != kSplashClass)
+            if (b.className != kSplashClass && !IsProgressWindow(b))
                 v.push_back(b);
         return v;
+    }
+    static bool IsProgressWindow(const UiBox& b)
+    {
+        return b.buttons.empty() && (b.caption == "Tessaly Setup" || (b.caption.empty() && b.texts.empty()));
     }
     bool SplashShown() const
     {
