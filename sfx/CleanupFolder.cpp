@@ -2,19 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "Strings/TsLog.h"
 #include "framework/Unique.h"
 #include "sfx/ReportSetupError.h"
-
-namespace {
-
-bool IsLink(DWORD dwAttr)
-{
-    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-}  // namespace
+#include "sfx/SafeRemove.h"
 
 bool ForEachFile(const char* pszFolder, SfxFileAction pfnAction, void* pParameter)
 {
@@ -51,21 +44,24 @@ bool ForEachFile(const char* pszFolder, SfxFileAction pfnAction, void* pParamete
 
 bool ActDelFile(const char* pszPath, void*)
 {
-    DWORD dwAttr = ::GetFileAttributesA(pszPath);
-    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
-        // A junction or directory link goes, its target's content stays.
-        if (IsLink(dwAttr)) {
-            if (::RemoveDirectoryA(pszPath))
-                return true;
-            TsLogWrite("ActDelFile() - can't remove directory", pszPath, ::GetLastError(), TRUE);
-            return false;
-        }
-        bool bOk = ForEachFile(pszPath, ActDelFile, nullptr);
-        if (!::RemoveDirectoryA(pszPath))
-            TsLogWrite("ActDelFile() - can't remove directory", pszPath, 0, TRUE);
-        return bOk;
+    // The path is used once, to open the entry as itself; everything below is reached
+    // through the handles (see SafeRemove).
+    CSafeFolder folder;
+    CSafeFolder parent;
+    CSafeItem item;
+    DWORD dwError = 0;
+    if (folder.OpenPath(pszPath, dwError, &item, &parent)) {
+        bool bOk = EmptySafeFolder(folder, true);
+        if (folder.RemoveSelf(dwError))
+            return bOk;
+        TsLogWrite("ActDelFile() - can't remove directory", pszPath, dwError, TRUE);
+        return false;
     }
-    return ::DeleteFileA(pszPath) != FALSE;
+    if (!item.sName.empty() && parent.IsOpen() && parent.Remove(item, dwError))
+        return true;
+    TsLogWrite(item.IsLink() ? "ActDelFile() - can't remove link" : "ActDelFile() - can't delete file", pszPath, dwError,
+               TRUE);
+    return false;
 }
 
 bool CleanupFolder(const char* pszFolder)
@@ -73,13 +69,27 @@ bool CleanupFolder(const char* pszFolder)
     if (!pszFolder)
         return false;
     TsLogWrite("Cleanup folder ", pszFolder, 0, TRUE);
-    // A folder that is itself a link is removed as a link; walking it would empty its target.
-    if (!IsLink(::GetFileAttributesA(pszFolder)) && !ForEachFile(pszFolder, ActDelFile, nullptr)) {
+    CSafeFolder folder;
+    CSafeFolder parent;
+    CSafeItem item;
+    DWORD dwError = 0;
+    if (!folder.OpenPath(pszFolder, dwError, &item, &parent)) {
+        // A folder that is itself a link is removed as a link; walking it would empty its target.
+        if (item.IsLink() && parent.IsOpen() && parent.Remove(item, dwError))
+            return true;
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) {
+            std::string sMask = std::string(pszFolder) + "\\*.*";
+            ReportSetupError("Can't find any files matching ", sMask.c_str(), dwError);
+        }
+        TsLogWrite("Cleanup folder err ", pszFolder, dwError, TRUE);
+        return false;
+    }
+    if (!EmptySafeFolder(folder, true)) {
         TsLogWrite("Cleanup files err ", pszFolder, ::GetLastError(), TRUE);
         return false;
     }
-    if (!::RemoveDirectoryA(pszFolder)) {
-        TsLogWrite("Cleanup folder err ", pszFolder, ::GetLastError(), TRUE);
+    if (!folder.RemoveSelf(dwError)) {
+        TsLogWrite("Cleanup folder err ", pszFolder, dwError, TRUE);
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 // Removing an unpack folder with everything in it. Links (junctions, symbolic links) met on
-// the way are removed themselves; what they point to is never touched.
+// the way are removed themselves; what they point to is never touched, even when a folder is
+// swapped for a link while the walk is inside it (the walk goes through folder handles).
 #include <windows.h>
 
 using SfxFileAction = bool (*)(const char* pszPath, void* pParameter);
@@ -9,7 +10,7 @@ using SfxFileAction = bool (*)(const char* pszPath, void* pParameter);
 // returned true and the folder was listed completely; a false result does not stop the walk.
 bool ForEachFile(const char* pszFolder, SfxFileAction pfnAction, void* pParameter);
 
-// Deletes a file, or a folder with its content; pParameter is not used.
+// Deletes a file, or a folder with its content, or a link as the link; pParameter is not used.
 bool ActDelFile(const char* pszPath, void* pParameter);
 
 // Deletes everything in pszFolder, then the folder. True when the folder is gone.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Strings/TsLog.h"
+#include "sfx/ReportSetupError.h"
 
 namespace {
 
@@ -555,7 +556,7 @@ bool EmptySafeFolder(CSafeFolder& folder, bool bLog)
     DWORD dwError = 0;
     bool bOk = folder.List(items, dwError);
     if (!bOk && bLog)
-        TsLogWrite("File operation failed for ", sMask.c_str(), dwError, TRUE);
+        ReportSetupError("File operation failed for ", sMask.c_str(), dwError);
     for (const CSafeItem& item : items) {
         std::string sPath = folder.Path() + "\\" + item.sName;
         dwError = 0;

@@ -68,6 +68,6 @@ bool SafeRemoveUsesHandles();
 
 // Deletes everything below an opened folder, links as links; a folder that cannot be
 // emptied stays, and so does a link that the system cannot remove without following it.
-// With bLog each folder's walk and each failure go to the setup log. True when
-// everything below went.
+// With bLog each folder's walk and each failure go to the setup log, and a folder that
+// cannot be listed is reported to the user. True when everything below went.
 bool EmptySafeFolder(CSafeFolder& folder, bool bLog);

@@ -1,6 +1,10 @@
 #include "SfxTestSupport.h"
 
+#include <atomic>
+#include <thread>
+
 #include "sfx/CleanupFolder.h"
+#include "sfx/UnpackRecord.h"
 
 using Strings = std::vector<std::string>;
 
@@ -49,7 +53,8 @@ TEST_F(CleanupFolderTest, ReadOnlyFileStaysWithItsFolders)
     EXPECT_FALSE(CleanupFolder(sRoot.c_str()));
     EXPECT_EQ((Strings{"sub\\", "sub\\c.txt"}), Tree(sRoot));
     EXPECT_TRUE(LogHas("[0] ForEachFile() -  FAIL"));
-    EXPECT_TRUE(LogHas("[0] ActDelFile() - can't remove directory " + sRoot + "\\sub"));
+    EXPECT_TRUE(LogHas("[5] ActDelFile() - can't delete file " + sRoot + "\\sub\\c.txt"));
+    EXPECT_TRUE(LogHas("[91] ActDelFile() - can't remove directory " + sRoot + "\\sub"));
     Strings lines = LogLines();
     EXPECT_EQ(0u, lines.back().find("[" ));
     EXPECT_NE(std::string::npos, lines.back().find("] Cleanup files err  " + sRoot)) << lines.back();
@@ -112,4 +117,80 @@ TEST_F(CleanupFolderTest, LinksAreNeverFollowed)
     EXPECT_EQ(kOutside, Tree(sOutside));
     EXPECT_EQ(::GetFileAttributesA(sLinkRoot.c_str()) == INVALID_FILE_ATTRIBUTES, bCleaned);
     RemoveFolderLink(sLinkRoot);
+}
+
+namespace {
+
+int CountEntries(const std::string& sFolder)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((sFolder + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    int n = 0;
+    do
+        ++n;
+    while (::FindNextFileA(h, &fd));
+    ::FindClose(h);
+    return n - 2;
+}
+
+std::string FileName(int i)
+{
+    char sz[16];
+    std::snprintf(sz, sizeof(sz), "f%04d.dll", i);
+    return sz;
+}
+
+}  // namespace
+
+// While a removal works inside "sub", a second thread moves "sub" away and puts a link to
+// an outside folder in its place, whose files have the same names. Whatever the moment of
+// the swap (before the walk reaches "sub", or after it deleted some of it), nothing outside
+// goes. Both removals walk the same way: the cleanup after a failed start and the removal
+// by the unpack record.
+TEST_F(CleanupFolderTest, FolderSwappedForALinkDuringTheWalkLeavesItsTargetAlone)
+{
+    const int kFiles = 200;
+    std::string sOutside = m_dir / "outside";
+    for (int i = 0; i < kFiles; ++i)
+        ASSERT_TRUE(testutil::WriteFileBytes(sOutside + "\\" + FileName(i), "not ours"));
+    std::string sRecord;
+    for (int i = 0; i < kFiles; ++i)
+        sRecord += "sub\\" + FileName(i) + "\r\n";
+    sRecord += "sub\\\r\n";
+    struct Remover {
+        const char* pszName;
+        bool (*pfn)(const char*);
+    };
+    const Remover kRemovers[] = {{"CleanupFolder", CleanupFolder}, {"RemoveUnpackedFiles", RemoveUnpackedFiles}};
+    for (int nRound = 0; nRound < 12; ++nRound) {
+        const Remover& remover = kRemovers[nRound % 2];
+        // Rounds swap at different depths of the walk: when that many files of "sub" are gone.
+        int nGoneBeforeSwap = (nRound / 2) * kFiles / 10;
+        SCOPED_TRACE(std::string(remover.pszName) + ", swap after " + std::to_string(nGoneBeforeSwap) + " files");
+        std::string sRoot = m_dir / ("unpack" + std::to_string(nRound));
+        std::string sSub = sRoot + "\\sub";
+        for (int i = 0; i < kFiles; ++i)
+            ASSERT_TRUE(testutil::WriteFileBytes(sSub + "\\" + FileName(i), "ours"));
+        ASSERT_TRUE(testutil::WriteFileBytes(sRoot + "\\_ts_unpack.lst", sRecord));
+
+        std::atomic<bool> bDone{false};
+        std::atomic<bool> bSwapped{false};
+        std::thread swapper([&] {
+            int n;
+            while (!bDone && (n = CountEntries(sSub)) >= 0 && n > kFiles - nGoneBeforeSwap)
+                ::Sleep(0);
+            if (::MoveFileA(sSub.c_str(), (sRoot + "\\moved").c_str()))
+                bSwapped = MakeFolderLink(sSub, sOutside);
+        });
+        remover.pfn(sRoot.c_str());
+        bDone = true;
+        swapper.join();
+
+        EXPECT_EQ(kFiles, CountEntries(sOutside));
+        if (bSwapped)
+            RemoveFolderLink(sSub);
+        testutil::RemoveTree(sRoot);
+    }
 }
