@@ -4,11 +4,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "Strings/TsLog.h"
 #include "framework/CString.h"
 #include "framework/Unique.h"
-#include "sfx/CleanupFolder.h"
+#include "sfx/SafeRemove.h"
 #include "sfx/MappedFile.h"
 #include "sfx/ReportSetupError.h"
 #include "sfx/SetupProgressDialog.h"
@@ -27,17 +28,42 @@ bool FolderExists(const char* pszPath)
 }
 
 // Creates a folder and its missing parents; false with the system's error when it fails.
-bool CreateFolderTree(const CString& sPath, DWORD& dwError)
+// created receives the folders this call made, outermost first.
+bool CreateFolderTree(const CString& sPath, DWORD& dwError, std::vector<CString>& created)
 {
     if (FolderExists(sPath))
         return true;
     int nSlash = sPath.ReverseFind('\\');
-    if (nSlash > 2 && !CreateFolderTree(sPath.Left(nSlash), dwError))
+    if (nSlash > 2 && !CreateFolderTree(sPath.Left(nSlash), dwError, created))
         return false;
-    if (::CreateDirectoryA(sPath, nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
+    if (::CreateDirectoryA(sPath, nullptr)) {
+        created.push_back(sPath);
+        return true;
+    }
+    if (::GetLastError() == ERROR_ALREADY_EXISTS)
         return true;
     dwError = ::GetLastError();
     return false;
+}
+
+// After a failed program block: what the unpack wrote goes, by its record, and so do the
+// folders this run made, when nothing else is in them. Whatever was in the folder before
+// (the user's own files, when the folder is one of theirs) stays.
+void RemoveWhatTheRunWrote(const char* pszUnpack, const char* pszTemp, const std::vector<CString>& created)
+{
+    TsLogWrite("Cleanup folder ", pszUnpack, 0, TRUE);
+    if (!RemoveRecordedFiles(pszUnpack))
+        TsLogWrite("Cleanup files err ", pszUnpack, 0, TRUE);
+    for (auto it = created.rbegin(); it != created.rend(); ++it) {
+        if (!IsDisposableUnpackFolder(*it, pszTemp))
+            continue;
+        CSafeFolder folder;
+        DWORD dwError = 0;
+        if (!folder.OpenPath(*it, dwError) || !folder.RemoveSelf(dwError)) {
+            TsLogWrite("Cleanup folder err ", *it, dwError, TRUE);
+            break;
+        }
+    }
 }
 
 CString Normalized(const char* pszPath)
@@ -263,7 +289,8 @@ LONG RunSfx(const char* pszCommandLine, const SfxRunParams* pParams, const char*
     }
     TsLogWrite("Unpack path", szUnpack, 0, TRUE);
     DWORD dwError = 0;
-    if (!CreateFolderTree(szUnpack, dwError)) {
+    std::vector<CString> created;
+    if (!CreateFolderTree(szUnpack, dwError, created)) {
         ReportSetupError("Can not create folder", szUnpack, dwError);
         return -1;
     }
@@ -273,10 +300,7 @@ LONG RunSfx(const char* pszCommandLine, const SfxRunParams* pParams, const char*
     SfxStatus s = UnpackSFX(package, "tessaly", szUnpack);
     if (SfxFailed(s)) {
         ReportSetupError("Can't unpack tessaly.bin to ", szUnpack, static_cast<DWORD>(s));
-        if (IsDisposableUnpackFolder(szUnpack, szTemp))
-            CleanupFolder(szUnpack);
-        else
-            TsLogWrite("Cleanup skipped, nothing removed from ", szUnpack, 0, TRUE);
+        RemoveWhatTheRunWrote(szUnpack, szTemp, created);
         return s;
     }
 

@@ -27,6 +27,6 @@ DWORD GetOsVersionWord();
 // Empties the thread's message queue; a quit message is posted again and ends the pumping.
 void PumpSetupMessages();
 
-// Whether CleanupFolder may remove pszFolder after a failed run: never the temporary folder
-// pszTemp itself, a folder that holds it, or a drive or share root.
+// Whether a failed run may remove the folder pszFolder itself: never the temporary folder
+// pszTemp, a folder that holds it, or a drive or share root.
 bool IsDisposableUnpackFolder(const char* pszFolder, const char* pszTemp);
