@@ -1,7 +1,5 @@
 #include "sfx/BlockInStream.h"
 
-#include <cstring>
-
 #include "sfx/SfxBlockChain.h"
 
 SfxStatus CBlockInStream::Open(const char* pszBlockName)
@@ -9,7 +7,12 @@ SfxStatus CBlockInStream::Open(const char* pszBlockName)
     if (!m_pPackage || !m_pPackage->IsOpen())
         return kSfxFail;
     DWORD dwSize = 0;
-    const BYTE* p = FindSfxBlock(m_pPackage->GetView(), m_pPackage->GetSize(), pszBlockName, &dwSize);
+    TsFaultInfo fault;
+    const BYTE* p = FindSfxBlock(m_pPackage->GetView(), m_pPackage->GetSize(), pszBlockName, &dwSize, &fault);
+    if (fault.dwCode) {
+        m_bFaulted = true;
+        m_fault = fault;
+    }
     if (!p)
         return kSfxFail;
     m_pPayload = p;
@@ -48,9 +51,20 @@ SfxStatus CBlockInStream::Read(void* pData, uint32_t dwSize, uint32_t* pdwProces
         return kSfxInvalidArg;
     DWORD dwLeft = m_dwPayloadSize - m_dwPosition;
     DWORD n = dwSize < dwLeft ? dwSize : dwLeft;
-    std::memcpy(pData, m_pPayload + m_dwPosition, n);
+    // The decoder reads only through this copy, never the view itself.
+    if (!TsGuardedCopy(pData, m_pPayload + m_dwPosition, n, &m_fault)) {
+        m_bFaulted = true;
+        return SfxStatusFromError(TsFaultErrorCode(m_fault));
+    }
     m_dwPosition += n;
     if (pdwProcessed)
         *pdwProcessed = n;
     return kSfxOk;
+}
+
+bool CBlockInStream::Faulted(TsFaultInfo* pFault) const
+{
+    if (pFault)
+        *pFault = m_fault;
+    return m_bFaulted;
 }

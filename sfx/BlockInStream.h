@@ -2,6 +2,7 @@
 // Feeds the decoder one block's payload straight from the package's mapped view.
 #include <windows.h>
 
+#include "framework/FaultGuard.h"
 #include "sfx/MappedFile.h"
 #include "sfx/format/LzmaDecoder.h"
 
@@ -12,18 +13,23 @@ public:
     CBlockInStream(const CBlockInStream&) = delete;
     CBlockInStream& operator=(const CBlockInStream&) = delete;
 
-    // 0, or 0x80004005 when the package has no such block.
+    // 0, or 0x80004005 when the package has no such block or could not be read (Faulted).
     SfxStatus Open(const char* pszBlockName);
 
     SfxStatus QueryInterface(const void* pIid, void** ppObject) override;
     uint32_t AddRef() override;
     uint32_t Release() override;
     // 0x8000FFFF before Open, 0x80070057 for no buffer or a size of 0; at the end of the
-    // payload 0 with a count of 0.
+    // payload 0 with a count of 0. Reading the package's view faults when the drive is gone:
+    // then the status of the system's error, and Faulted tells.
     SfxStatus Read(void* pData, uint32_t dwSize, uint32_t* pdwProcessed) override;
 
     DWORD GetPayloadSize() const { return m_dwPayloadSize; }
     DWORD GetPosition() const { return m_dwPosition; }
+    // Whether a read of the package faulted, and how. Read runs on the decoder's thread:
+    // ask once decoding has ended.
+    bool Faulted(TsFaultInfo* pFault = nullptr) const;
+    const CMappedFile* Package() const { return m_pPackage; }
 
 private:
     ~CBlockInStream() = default;   // only Release ends it
@@ -33,4 +39,6 @@ private:
     DWORD m_dwPosition = 0;
     DWORD m_dwPayloadSize = 0;
     LONG m_nRefs = 0;
+    bool m_bFaulted = false;
+    TsFaultInfo m_fault;
 };

@@ -1,6 +1,7 @@
 #include "sfx/FilePackOutStream.h"
 
 #include "Strings/TsLog.h"
+#include "framework/FaultGuard.h"
 #include "sfx/MappedFile.h"
 #include "sfx/ReportSetupError.h"
 #include "sfx/format/Crc32.h"
@@ -167,8 +168,10 @@ SfxStatus CFilePackOutStream::OnFileEnd(const FilePackEntry& entry, uint32_t dwS
                     !(fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && fad.nFileSizeLow == 0 && fad.nFileSizeHigh == 0;
         } else {
             CMappedFile existing;
+            uint32_t dwCrc = 0;
             bSame = existing.Open(m_sPath, GENERIC_READ, OPEN_EXISTING) && existing.GetSize() == entry.dwSize &&
-                    Crc32::Of(existing.GetView(), existing.GetSize()) == dwStoredCrc;
+                    TsGuarded([&] { dwCrc = Crc32::Of(existing.GetView(), existing.GetSize()); }) &&
+                    dwCrc == dwStoredCrc;
         }
         if (!bSame)
             ReportSetupError("Error creating output file", m_sPath, 0);

@@ -25,6 +25,8 @@ public:
 
     // The decoder has ended: fails (reported) unless every file and its CRC arrived.
     SfxStatus Finish();
+    // Decoding failed: the file in progress, if this stream created it, goes.
+    void Abandon() { DiscardCurrentFile(); }
 
     const CFilePackParser& Parser() const { return m_parser; }
 

@@ -32,6 +32,7 @@ bool CMappedFile::Open(const char* pszPath, DWORD dwAccess, DWORD dwDisposition)
     m_hMapping = mapping.Release();
     m_pView = static_cast<const BYTE*>(pView);
     m_dwSize = dwSize;
+    m_sPath = pszPath;
     return true;
 }
 
@@ -48,5 +49,6 @@ bool CMappedFile::Close()
     m_hMapping = nullptr;
     m_hFile = INVALID_HANDLE_VALUE;
     m_dwSize = 0;
+    m_sPath.clear();
     return bOk;
 }

@@ -2,6 +2,8 @@
 // A whole file mapped read-only into memory: how the package is read, never copied.
 #include <windows.h>
 
+#include <string>
+
 #include "framework/Unique.h"
 
 class CMappedFile {
@@ -22,10 +24,13 @@ public:
     bool IsOpen() const { return m_pView != nullptr; }
     const BYTE* GetView() const { return m_pView; }
     DWORD GetSize() const { return m_dwSize; }
+    // The path it was opened with, for messages.
+    const std::string& GetPath() const { return m_sPath; }
 
 private:
     HANDLE m_hFile = INVALID_HANDLE_VALUE;
     HANDLE m_hMapping = nullptr;
     const BYTE* m_pView = nullptr;
     DWORD m_dwSize = 0;
+    std::string m_sPath;
 };

@@ -250,8 +250,12 @@ LONG RunSfx(const char* pszCommandLine, const SfxRunParams* pParams, const char*
         ReportSetupError("Can't extract from SFX ", pszPackage, ::GetLastError());
         return -1;
     }
-    if (!TestSFX(package.GetView(), package.GetSize())) {
-        ReportSetupError("Corrupted Setup File ", pszPackage, 0);
+    TsFaultInfo fault;
+    if (!TestSFX(package.GetView(), package.GetSize(), &fault)) {
+        if (fault.dwCode)
+            ReportSetupError("Can't read from package ", pszPackage, TsFaultErrorCode(fault));
+        else
+            ReportSetupError("Corrupted Setup File ", pszPackage, 0);
         return -1;
     }
     progress.Progress(200);

@@ -6,6 +6,21 @@
 #include "sfx/SfxBlockChain.h"
 #include "sfx/format/LzmaDecoder.h"
 
+namespace {
+
+// Tells the user when reading the package failed under the decoder (the drive went away).
+bool ReportReadFault(const CBlockInStream* pBlockStream)
+{
+    TsFaultInfo fault;
+    if (!pBlockStream->Faulted(&fault))
+        return false;
+    const CMappedFile* pPackage = pBlockStream->Package();
+    ReportSetupError("Can't read from package ", pPackage ? pPackage->GetPath().c_str() : "", TsFaultErrorCode(fault));
+    return true;
+}
+
+}  // namespace
+
 SfxStatus DecodeFilePack(CBlockInStream* pBlockStream, const char* pszOutputFolder)
 {
     if (!pBlockStream)
@@ -18,7 +33,8 @@ SfxStatus DecodeFilePack(CBlockInStream* pBlockStream, const char* pszOutputFold
     uint32_t dwRead = 0;
     SfxStatus s = pBlockStream->Read(props, kLzmaPropsSize, &dwRead);
     if (SfxFailed(s)) {
-        ReportSetupError("Read DecoderProperties error", nullptr, static_cast<DWORD>(s));
+        if (!ReportReadFault(pBlockStream))
+            ReportSetupError("Read DecoderProperties error", nullptr, static_cast<DWORD>(s));
         return s;
     }
     if (dwRead < kLzmaPropsSize) {
@@ -35,7 +51,10 @@ SfxStatus DecodeFilePack(CBlockInStream* pBlockStream, const char* pszOutputFold
     if (!SfxFailed(s))
         s = pOut->Finish();
     if (SfxFailed(s)) {
-        ReportSetupError("Failed to decode stream ", nullptr, static_cast<DWORD>(s));
+        // The file in progress is incomplete: it must not stay for a program to load.
+        pOut->Abandon();
+        if (!ReportReadFault(pBlockStream))
+            ReportSetupError("Failed to decode stream ", nullptr, static_cast<DWORD>(s));
         return s;
     }
     return kSfxOk;
@@ -46,6 +65,13 @@ SfxStatus UnpackSFX(const CMappedFile& package, const char* pszBlockName, const 
     CStreamRef<CBlockInStream> stream(new CBlockInStream(&package));
     TsLogWrite("UnpackSFX() ", pszBlockName, 0, TRUE);
     if (SfxFailed(stream->Open(pszBlockName))) {
+        if (ReportReadFault(stream.Get())) {
+            TsFaultInfo fault;
+            stream->Faulted(&fault);
+            SfxStatus s = SfxStatusFromError(TsFaultErrorCode(fault));
+            ReportSetupError("Err unpack to", pszOutputFolder, static_cast<DWORD>(s));
+            return s;
+        }
         TsLogWrite("Err open ", pszBlockName, 0, TRUE);
         return kSfxFail;
     }
@@ -62,8 +88,13 @@ SfxStatus SaveSFX(const CMappedFile& package, const char* pszBlockName, const ch
 {
     TsLogWrite("SaveSFX() ", pszBlockName, 0, TRUE);
     DWORD dwSize = 0;
+    TsFaultInfo fault;
     const BYTE* pPayload =
-        package.IsOpen() ? FindSfxBlock(package.GetView(), package.GetSize(), pszBlockName, &dwSize) : nullptr;
+        package.IsOpen() ? FindSfxBlock(package.GetView(), package.GetSize(), pszBlockName, &dwSize, &fault) : nullptr;
+    if (fault.dwCode) {
+        ReportSetupError("Can't read from package ", package.GetPath().c_str(), TsFaultErrorCode(fault));
+        return SfxStatusFromError(TsFaultErrorCode(fault));
+    }
     if (!pPayload) {
         TsLogWrite("Err open ", pszBlockName, 0, TRUE);
         return kSfxFail;

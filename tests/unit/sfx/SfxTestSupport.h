@@ -78,6 +78,14 @@ bool MakeFolderLink(const std::string& sLink, const std::string& sTarget);
 // Removes such a link without touching its target (Wine's own calls would follow it).
 void RemoveFolderLink(const std::string& sLink);
 
+// Cuts a file to dwSize bytes from the Linux side, past Windows' sharing rules, the way a
+// pulled drive takes a mapped file away (Wine only: false elsewhere).
+bool TruncateFromOutside(const std::string& sPath, DWORD dwSize);
+// Runs a Linux command line (Wine only), waiting until it ended; its exit code or -1.
+int RunUnixCommand(const std::string& sCommand);
+// The Linux path of a Windows path whose last part need not exist (Wine only).
+std::string UnixPathOf(const std::string& sPath);
+
 // Another process that keeps a file open for reading, sharing only reading, until destroyed.
 class CFileHolderProcess {
 public:

@@ -1,6 +1,9 @@
 #include "SfxTestSupport.h"
 
+#include <cstdio>
+
 #include "sfx/MappedFile.h"
+#include "sfx/SfxBlockChain.h"
 #include "sfx/UnpackSFX.h"
 #include "sfx/format/SfxBlock.h"
 
@@ -245,4 +248,62 @@ TEST_F(UnpackSFXTest, SaveWritesThePayloadAsItIs)
     expected.push_back("[0] SaveSFX()  config");
     expected.push_back("[0] Err open  config");
     EXPECT_EQ(expected, LogLines());
+}
+
+// The drive is pulled while the package is mapped: reading the view faults (an in-page error
+// on Windows, an access violation under Wine). The block fails with the package named, the
+// file in progress goes, and the program goes on.
+TEST_F(UnpackSFXTest, PackageThatGoesAwayWhileItIsReadFailsTheBlock)
+{
+    std::vector<uint32_t> offsets;
+    const std::string sBig = Noise(400000, 5);
+    std::string sBytes = BuildPackage({{"first", {{"pad.bin", Noise(20000, 6)}}},
+                                       {"tessaly", {{"a.txt", "alpha"}, {"big.bin", sBig}}}},
+                                      &offsets);
+    ASSERT_EQ(2u, offsets.size());
+    ASSERT_GT(offsets[1], 8192u);
+    struct Case {
+        const char* pszWhat;
+        DWORD dwCut;          // the package's size once the drive is gone
+        Strings tree;         // what stays in the output folder
+    };
+    const Case kCases[] = {
+        // The decoder has taken a few input chunks and written a.txt and part of big.bin.
+        {"while decoding", offsets[1] + 200000, {"_ts_unpack.lst", "a.txt"}},
+        // The block's header lies on a page that is gone.
+        {"while walking the chain", offsets[1] / 4096 * 4096, {}},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.pszWhat);
+        m_pUi->Clear();
+        testutil::RemoveTree(Out());
+        testutil::CreateFolders(Out());
+        std::string sPackage = m_dir / "pkg.bin";
+        ASSERT_TRUE(testutil::WriteFileBytes(sPackage, sBytes));
+        CMappedFile package;
+        ASSERT_TRUE(package.Open(sPackage.c_str(), GENERIC_READ, OPEN_EXISTING));
+        ASSERT_TRUE(TruncateFromOutside(sPackage, c.dwCut));
+        SfxStatus s = UnpackSFX(package, "tessaly", Out().c_str());
+        DWORD dwCode = static_cast<DWORD>(s) & 0xFFFF;
+        EXPECT_TRUE(dwCode == ERROR_NOACCESS || dwCode == ERROR_READ_FAULT || dwCode == ERROR_DEVICE_NOT_CONNECTED)
+            << dwCode;
+        EXPECT_EQ(SfxStatusFromError(dwCode), s);
+        EXPECT_EQ((Strings{SetupErrorBox("Can't read from package ", sPackage.c_str(), dwCode),
+                           SetupErrorBox("Err unpack to", Out().c_str(), static_cast<DWORD>(s))}),
+                  BoxTexts(2));
+        EXPECT_EQ(c.tree, Tree(Out()));
+    }
+
+    // The whole-package check before any unpack.
+    std::string sPackage = m_dir / "pkg.bin";
+    ASSERT_TRUE(testutil::WriteFileBytes(sPackage, sBytes));
+    CMappedFile package;
+    ASSERT_TRUE(package.Open(sPackage.c_str(), GENERIC_READ, OPEN_EXISTING));
+    ASSERT_TRUE(TruncateFromOutside(sPackage, 4096));
+    TsFaultInfo fault;
+    EXPECT_FALSE(TestSFX(package.GetView(), package.GetSize(), &fault));
+    EXPECT_TRUE(fault.dwCode == EXCEPTION_ACCESS_VIOLATION || fault.dwCode == EXCEPTION_IN_PAGE_ERROR) << fault.dwCode;
+    char szLine[64];
+    std::snprintf(szLine, sizeof(szLine), "[%lX] Package read fault ", static_cast<unsigned long>(TsFaultErrorCode(fault)));
+    EXPECT_TRUE(LogHas(szLine));
 }
