@@ -307,3 +307,30 @@ TEST_F(UnpackSFXTest, PackageThatGoesAwayWhileItIsReadFailsTheBlock)
     std::snprintf(szLine, sizeof(szLine), "[%lX] Package read fault ", static_cast<unsigned long>(TsFaultErrorCode(fault)));
     EXPECT_TRUE(LogHas(szLine));
 }
+
+// A disk that fills up: the output folder is a small memory file system of its own, mounted
+// from the Linux side (this needs the right to mount; elsewhere the test is skipped).
+TEST_F(UnpackSFXTest, FullDiskFailsTheBlockAndRemovesThePartialFile)
+{
+    std::string sSmall = m_dir / "small";
+    testutil::CreateFolders(sSmall);
+    std::string sUnix = UnixPathOf(sSmall);
+    if (sUnix.empty() || RunUnixCommand("mount -t tmpfs -o size=256k tmpfs '" + sUnix + "'") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    struct CUnmount {
+        std::string sUnix;
+        ~CUnmount() { RunUnixCommand("umount '" + sUnix + "'"); }
+    } unmount{sUnix};
+    std::string sPackage = WritePackage("pkg.bin", {{"tessaly", {{"first.txt", "fits"}, {"big.bin", Noise(1000000, 7)},
+                                                                  {"after.txt", "never written"}}}});
+    CMappedFile package;
+    ASSERT_TRUE(package.Open(sPackage.c_str(), GENERIC_READ, OPEN_EXISTING));
+    SfxStatus s = UnpackSFX(package, "tessaly", sSmall.c_str());
+    EXPECT_EQ(SfxStatusFromError(ERROR_DISK_FULL), s);
+    std::string sBig = sSmall + "\\big.bin";
+    EXPECT_EQ((Strings{SetupErrorBox("Error writing to file ", sBig.c_str(), ERROR_DISK_FULL),
+                       SetupErrorBox("Failed to decode stream ", nullptr, static_cast<DWORD>(s)),
+                       SetupErrorBox("Err unpack to", sSmall.c_str(), static_cast<DWORD>(s))}),
+              BoxTexts(3));
+    EXPECT_EQ((Strings{"_ts_unpack.lst", "first.txt"}), Tree(sSmall));
+}
