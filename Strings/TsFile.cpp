@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Strings/TsAnsiPath.h"
 #include "Strings/TsLock.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsSecurity.h"
@@ -287,6 +288,43 @@ bool ShellLongPath(const char* pszPath, CString& sLong)
     if (!bOk)
         return false;
     sLong = szLong;
+    return true;
+}
+
+// Systems without the wide calls (Windows 9x), where the ANSI names are exact.
+bool GetModuleFolderAnsi(CString& sFolder, CString& sError)
+{
+    char szName[MAX_PATH] = "";
+    DWORD n = ::GetModuleFileNameA(nullptr, szName, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        sError = "Tessaly cannot get module file name";
+        return false;
+    }
+    CString sLong;
+    using GetLongPathFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    HMODULE hKernel = ::GetModuleHandleA("kernel32.dll");
+    auto pfnLong = hKernel ? reinterpret_cast<GetLongPathFn>(reinterpret_cast<void*>(::GetProcAddress(hKernel, "GetLongPathNameA")))
+                           : nullptr;
+    bool bLong = false;
+    if (pfnLong) {
+        char szLong[MAX_PATH] = "";
+        DWORD nLong = pfnLong(szName, szLong, MAX_PATH);
+        bLong = nLong > 0 && nLong < MAX_PATH;
+        if (bLong)
+            sLong = szLong;
+    } else {
+        bLong = ShellLongPath(szName, sLong);
+    }
+    if (!bLong) {
+        sError = CString("Tessaly cannot get long path name from ") + szName;
+        return false;
+    }
+    int nLast = sLong.ReverseFind('\\');
+    if (nLast < 1) {
+        sError = "Tessaly cannot get folder name from " + sLong;
+        return false;
+    }
+    sFolder = sLong.Left(nLast);
     return true;
 }
 
@@ -637,29 +675,26 @@ bool RegisterRunAsStdUserTask(ITaskService* pService, const char* pszTaskName, c
 
 bool GetModuleFolder(CString& sFolder, CString& sError)
 {
-    char szName[MAX_PATH] = "";
-    DWORD n = ::GetModuleFileNameA(nullptr, szName, MAX_PATH);
+    // In wide characters, so that a folder name outside the ANSI code page comes out as its
+    // short form rather than as question marks or a look-alike of another folder.
+    using GetLongPathWFn = DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
+    HMODULE hKernel = ::GetModuleHandleA("kernel32.dll");
+    auto pfnLongW = hKernel ? reinterpret_cast<GetLongPathWFn>(
+                                  reinterpret_cast<void*>(::GetProcAddress(hKernel, "GetLongPathNameW")))
+                            : nullptr;
+    wchar_t wszName[MAX_PATH] = L"";
+    DWORD n = ::GetModuleFileNameW(nullptr, wszName, MAX_PATH);
+    if (!pfnLongW || (n == 0 && ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED))
+        return GetModuleFolderAnsi(sFolder, sError);
     if (n == 0 || n >= MAX_PATH) {
         sError = "Tessaly cannot get module file name";
         return false;
     }
+    wchar_t wszLong[MAX_PATH] = L"";
+    DWORD nLong = pfnLongW(wszName, wszLong, MAX_PATH);
     CString sLong;
-    using GetLongPathFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
-    HMODULE hKernel = ::GetModuleHandleA("kernel32.dll");
-    auto pfnLong = hKernel ? reinterpret_cast<GetLongPathFn>(reinterpret_cast<void*>(::GetProcAddress(hKernel, "GetLongPathNameA")))
-                           : nullptr;
-    bool bLong = false;
-    if (pfnLong) {
-        char szLong[MAX_PATH] = "";
-        DWORD nLong = pfnLong(szName, szLong, MAX_PATH);
-        bLong = nLong > 0 && nLong < MAX_PATH;
-        if (bLong)
-            sLong = szLong;
-    } else {
-        bLong = ShellLongPath(szName, sLong);
-    }
-    if (!bLong) {
-        sError = CString("Tessaly cannot get long path name from ") + szName;
+    if (nLong == 0 || nLong >= MAX_PATH || !TsExactAnsiPath(wszLong, sLong)) {
+        sError = "Tessaly cannot get long path name from " + TsUtf8Of(wszName);
         return false;
     }
     int nLast = sLong.ReverseFind('\\');

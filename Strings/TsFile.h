@@ -17,7 +17,8 @@ CString GetFolderOfPath(const char* pszPath, bool bWithBackslash);
 
 // Creates every missing folder along pszPath (a server name is skipped; an empty component
 // ends the walk). New folders get the low integrity label so that the product's programs
-// at any integrity level can write there.
+// at any integrity level can write there: for data folders only. A folder that programs
+// are run from is made with TsMakePrivateFolder (Strings/TsSecurity.h).
 bool CreateFolder(const char* pszPath, CString& sError);
 
 // Copies (or, with bMove, moves) a file. bCreateFolder creates the target's folder first;

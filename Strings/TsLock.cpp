@@ -244,9 +244,7 @@ bool CTsSingleLock::HandleFailedWait(DWORD dwError)
     DWORD dwOwnerPid = 0;
     CString sLabel = m_sLabel;
     if (pShared) {
-        sOwnerLabel = CString(pShared->szLockOwnerLabel, lstrlenA(pShared->szLockOwnerLabel) < kTsOwnerLabelBytes
-                                                             ? lstrlenA(pShared->szLockOwnerLabel)
-                                                             : kTsOwnerLabelBytes - 1);
+        sOwnerLabel = TsReadBlockText(pShared->szLockOwnerLabel, kTsOwnerLabelBytes);
         dwOwnerPid = pShared->dwLockOwnerPid;
         sLabel.Format("%s(%x)->%s", sOwnerLabel.c_str(), static_cast<unsigned>(dwOwnerPid), m_sLabel.c_str());
     }

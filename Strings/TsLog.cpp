@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Strings/TsAnsiPath.h"
 #include "Strings/TsErrorCatcher.h"
+#include "Strings/TsSecurity.h"
 #include "framework/Exceptions.h"
 #include "framework/Sync.h"
 #include "framework/Unique.h"
@@ -16,6 +18,8 @@ const int kTraceBufSize = 256;
 
 char g_szLogPath[512];
 LONG g_bLogStarted = 0;
+// The latest note made before the log was started (choosing its folder makes some).
+char g_szPendingNote[1024];
 
 char g_ring[kRingSize];
 char* g_pRingPos = nullptr;
@@ -156,8 +160,10 @@ void TsLogStart(const char* pszCommandLine)
             bHaveFolder = true;
         }
     }
-    if (!bHaveFolder)
-        GetWritableTempFolder(szFolder, sizeof(szFolder));  // on failure the fallback path is used anyway
+    // Without a folder of our own there is no log: a refused fallback folder belongs to
+    // somebody else, who could have put anything under the log's name there.
+    if (!bHaveFolder && !GetWritableTempFolder(szFolder, sizeof(szFolder)))
+        return;
 
     std::snprintf(g_szLogPath, sizeof(g_szLogPath), "%s\\_ts.log", szFolder);
 
@@ -174,6 +180,20 @@ void TsLogStart(const char* pszCommandLine)
     TsLogWriteRaw("\n\n***\n");
     TsLogWrite("TsSetup started from", szModule, 0, TRUE);
     TsLogWrite("TsSetup command line", pszCommandLine ? pszCommandLine : "", 0, TRUE);
+    if (g_szPendingNote[0]) {
+        TsLogWrite(g_szPendingNote, "", 0, TRUE);
+        g_szPendingNote[0] = '\0';
+    }
+}
+
+void TsLogNote(const char* pszText, const char* pszDetail)
+{
+    TsTrace("LNOT: %s%s\n", "TsLogNote: %s%s\n", pszText ? pszText : "", pszDetail ? pszDetail : "");
+    if (g_bLogStarted) {
+        TsLogWrite(pszText, pszDetail, 0, TRUE);
+        return;
+    }
+    std::snprintf(g_szPendingNote, sizeof(g_szPendingNote), "%s%s", pszText ? pszText : "", pszDetail ? pszDetail : "");
 }
 
 void TsLogWrite(const char* pszText, const char* pszDetail, DWORD dwCode, BOOL bStamped)
@@ -214,11 +234,10 @@ void TsLogDeleteOld()
     ::DeleteFileA(sDrive + "\\_ts.log");
     ::DeleteFileA(sDrive + "\\_ts\\_ts.log");
 
-    char szTemp[MAX_PATH];
-    DWORD n = ::GetTempPathA(MAX_PATH, szTemp);
-    if (n == 0 || n >= MAX_PATH)
+    // Only the exact temporary folder: a look-alike name would be somebody else's folder.
+    CString sLog;
+    if (!TsGetTempPathExact(sLog))
         return;
-    CString sLog(szTemp);
     StripTrailingBackslash(sLog);
     sLog += "\\_ts.log";
     if (::GetFileAttributesA(sLog) == INVALID_FILE_ATTRIBUTES)
@@ -257,20 +276,28 @@ bool GetWritableTempFolder(char* pszBuffer, DWORD dwSize)
 {
     if (!pszBuffer || dwSize == 0)
         return false;
-    char szTemp[MAX_PATH];
-    DWORD n = ::GetTempPathA(MAX_PATH, szTemp);
-    if (n > 0 && n < MAX_PATH && IsFolderWritable(szTemp)) {
-        StripTrailingBackslash(szTemp);
-        lstrcpynA(pszBuffer, szTemp, static_cast<int>(dwSize));
-        return true;
+    pszBuffer[0] = '\0';
+    CString sTemp;
+    std::wstring wsTemp;
+    if (TsGetTempPathExact(sTemp, &wsTemp)) {
+        StripTrailingBackslash(sTemp);
+        if (sTemp.GetLength() < static_cast<int>(dwSize) && IsFolderWritable(sTemp)) {
+            lstrcpynA(pszBuffer, sTemp, static_cast<int>(dwSize));
+            return true;
+        }
+    } else if (!wsTemp.empty()) {
+        TsLogNote("Temporary folder has no ANSI name; using the fallback folder: ", TsUtf8Of(wsTemp.c_str()));
     }
+    // Shared by every user of the computer: made private, and refused when somebody else's.
     CString sFolder = WindowsRootForFallback() + "\\_ts";
-    lstrcpynA(pszBuffer, sFolder, static_cast<int>(dwSize));
-    if (!FolderExists(sFolder)) {
-        CEveryoneAttributes sa;
-        if (!::CreateDirectoryA(sFolder, sa.Get()))
-            return false;
+    CString sError;
+    if (!TsMakePrivateFolder(sFolder, sError)) {
+        TsLogNote("Fallback folder refused: ", sError);
+        return false;
     }
+    if (sFolder.GetLength() >= static_cast<int>(dwSize))
+        return false;
+    lstrcpynA(pszBuffer, sFolder, static_cast<int>(dwSize));
     StripTrailingBackslash(pszBuffer);
     return true;
 }

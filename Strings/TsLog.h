@@ -13,6 +13,10 @@ void TsLogWrite(const char* pszText, const char* pszDetail, DWORD dwCode, BOOL b
 void TsLogWriteRaw(const char* pszText);
 // Removes logs of earlier runs (the root of the Windows drive, and a day-old temporary one).
 void TsLogDeleteOld();
+// A stamped line about a choice the programs made for the user (a folder given up, a
+// fallback taken): written at once when the log runs, else kept (the latest one) and
+// written right after the header when it starts. Also traced.
+void TsLogNote(const char* pszText, const char* pszDetail);
 // Full path of the log once TsLogStart has chosen it, else empty.
 CString TsLogGetPath();
 // True once TsLogStart has created or opened the file.
@@ -23,8 +27,9 @@ void TsLogReset();
 CString TsLogFormatLine(const SYSTEMTIME& st, const char* pszText, const char* pszDetail, DWORD dwCode);
 
 // --- folders and command line -------------------------------------------------
-// A writable folder without trailing backslash: the system's temporary folder, else
-// "<windows drive>\_ts" (created on demand). False when even that cannot be created.
+// A writable folder without trailing backslash: the system's temporary folder in its exact
+// ANSI form (long, else short), else "<windows drive>\_ts", made private to the user on
+// demand. False when even that cannot be had (it belongs to another user).
 bool GetWritableTempFolder(char* pszBuffer, DWORD dwSize);
 bool GetWritableTempFolder(CString& sOut);
 bool IsFolderWritable(const char* pszFolder);

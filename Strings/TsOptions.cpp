@@ -285,38 +285,110 @@ bool CTsOptions::BuildText(CString& sText, CString& sError) const
     return true;
 }
 
+namespace {
+
+CString SystemReason()
+{
+    CString s;
+    GetLastErrorText(s);
+    return s;
+}
+
+// Writes the whole text into a new file and makes sure it is on the disk: every write, the
+// flush and the close are checked, since a full or pulled drive shows up at any of them.
+bool WriteNewFile(const CString& sPath, const CString& sText, CString& sError)
+{
+    const TsOptionsFileCalls& calls = g_tsOptionsFileCalls;
+    HANDLE h = ::CreateFileA(sPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        sError = "Cannot open file '" + sPath + "'\nReason: " + SystemReason();
+        return false;
+    }
+    const char* p = sText.c_str();
+    DWORD dwLeft = static_cast<DWORD>(sText.GetLength());
+    bool bOk = true;
+    while (bOk && dwLeft > 0) {
+        DWORD dwWritten = 0;
+        bOk = calls.pfnWriteFile(h, p, dwLeft, &dwWritten, nullptr) && dwWritten > 0;
+        p += dwWritten;
+        dwLeft -= dwWritten;
+    }
+    bOk = bOk && calls.pfnFlushFileBuffers(h);
+    if (!bOk)
+        sError = "File cannot be written: '" + sPath + "'\nReason: " + SystemReason();
+    if (!calls.pfnCloseHandle(h) && bOk) {
+        sError = "File cannot be written: '" + sPath + "'\nReason: " + SystemReason();
+        bOk = false;
+    }
+    return bOk;
+}
+
+// Puts the new file in the old one's place in one step, so that the old file stays whole
+// until the new one is complete.
+bool ReplaceWith(const CString& sNew, const CString& sPath)
+{
+    const DWORD dwFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (g_tsOptionsFileCalls.pfnMoveFileExA(sNew, sPath, dwFlags))
+        return true;
+    if (::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
+        return false;
+    // Windows 9x cannot replace in one step.
+    return (::DeleteFileA(sPath) || ::GetLastError() == ERROR_FILE_NOT_FOUND) && ::MoveFileA(sNew, sPath);
+}
+
+}  // namespace
+
+const TsOptionsFileCalls kTsOptionsSystemFileCalls = {::WriteFile, ::FlushFileBuffers, ::CloseHandle, ::MoveFileExA};
+TsOptionsFileCalls g_tsOptionsFileCalls = kTsOptionsSystemFileCalls;
+
 bool CTsOptions::Save(CString& sError)
 {
     if (m_sPath.IsEmpty()) {
         sError = "CTsOptions::Save: empty file name";
         return false;
     }
-    if (m_loadState == NotLoaded)
+    const bool bFileExists = !IsMissingOrFolder(m_sPath);
+    if (m_loadState == NotLoaded) {
         TsTrace("OSF: options was not loaded\n", "CTsOptions::Save: options file was not loaded\n");
-    else if (m_loadState == Corrupt)
+        // It exists but could not be read (locked, unreadable): what it holds is unknown and
+        // would be lost with everything but the values set since.
+        if (bFileExists) {
+            sError = "The options file '" + m_sPath + "' could not be read; it is not overwritten";
+            TsTrace("OSNR: %s\n", "CTsOptions::Save: %s\n", sError.c_str());
+            return false;
+        }
+    } else if (m_loadState == Corrupt) {
         TsTrace("OSF: options file is corrupt\n", "CTsOptions::Save: options file is corrupt\n");
+        // What could not be read is kept beside it, for the user or the support to mend.
+        if (bFileExists && !::CopyFileA(m_sPath, m_sPath + ".bak", FALSE)) {
+            sError = "Cannot keep a copy of the corrupt options file '" + m_sPath + "'\nReason: " + SystemReason();
+            TsTrace("OSBK: %s\n", "CTsOptions::Save: %s\n", sError.c_str());
+            return false;
+        }
+    }
 
     CString sText;
     if (!BuildText(sText, sError))
         return false;
 
-    auto writeAll = [&]() {
-        TsTextFile file;
-        return file.Open(m_sPath, "wb", sError) &&
-               file.Write(sText.c_str(), static_cast<size_t>(sText.GetLength()), sError);
-    };
-    if (!writeAll()) {
-        // A read-only (or hidden or system) file is made normal and written once more.
-        if (IsMissingOrFolder(m_sPath))
-            return false;
-        if (!::SetFileAttributesA(m_sPath, FILE_ATTRIBUTE_NORMAL)) {
-            GetLastErrorText(sError);
-            return false;
-        }
-        if (!writeAll())
-            return false;
+    const CString sNew = m_sPath + ".tmp";
+    if (!WriteNewFile(sNew, sText, sError)) {
+        ::DeleteFileA(sNew);
+        return false;
+    }
+    bool bReplaced = ReplaceWith(sNew, m_sPath);
+    // A read-only (or hidden or system) file is made normal and replaced once more.
+    if (!bReplaced && !IsMissingOrFolder(m_sPath) && ::SetFileAttributesA(m_sPath, FILE_ATTRIBUTE_NORMAL))
+        bReplaced = ReplaceWith(sNew, m_sPath);
+    if (!bReplaced) {
+        sError = "Cannot replace file '" + m_sPath + "'\nReason: " + SystemReason();
+        ::DeleteFileA(sNew);
+        return false;
     }
     m_bModified = false;
+    // The file now holds exactly this set: a later save must neither refuse it nor keep it
+    // as the copy of a corrupt file.
+    m_loadState = Loaded;
     // Low-integrity processes of the product (the browser add-on) write this file too.
     HRESULT hr = TsSetFileSecurity(nullptr, m_sPath, true);
     if (hr != 0)

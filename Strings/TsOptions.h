@@ -1,6 +1,8 @@
 #pragma once
 // The settings files: a buffered text file, one section of a profile file (Portable.ini),
 // and the product's options file ("options.tso") read and written whole.
+#include <windows.h>
+
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -45,6 +47,17 @@ private:
     CString m_sSection;
 };
 
+// The file calls through which CTsOptions::Save writes and replaces the options file.
+// Tests put failing ones here, to show what a full or pulled drive does.
+struct TsOptionsFileCalls {
+    decltype(&::WriteFile) pfnWriteFile;
+    decltype(&::FlushFileBuffers) pfnFlushFileBuffers;
+    decltype(&::CloseHandle) pfnCloseHandle;
+    decltype(&::MoveFileExA) pfnMoveFileExA;
+};
+extern const TsOptionsFileCalls kTsOptionsSystemFileCalls;
+extern TsOptionsFileCalls g_tsOptionsFileCalls;
+
 class CTsOptions {
 public:
     enum LoadState { NotLoaded = 0, NoFile = 1, Corrupt = 2, Loaded = 3 };
@@ -61,6 +74,11 @@ public:
     bool Load(CString& sError);
     bool Get(CString& sValue, const char* pszSectionHeader, const char* pszName, CString& sError) const;
     void Set(const char* pszValue, const char* pszSectionHeader, const char* pszName);
+    // Writes the whole set into "<file>.tmp" beside the file, then puts it in the file's
+    // place in one step: the old file stays whole until the new one is on the disk. A file
+    // that exists but could not be read (load state NotLoaded) is never overwritten; a
+    // corrupt one is first kept as "<file>.bak". After a successful save the load state is
+    // Loaded: the file holds this set.
     bool Save(CString& sError);
     void Clear();
     LoadState GetLoadState() const { return m_loadState; }

@@ -9,6 +9,7 @@
 #include "Strings/TsFile.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsOptions.h"
+#include "Strings/TsSecurity.h"
 #include "Strings/TsU3.h"
 #include "framework/Unique.h"
 
@@ -490,7 +491,8 @@ bool GetHostFolder(CString& sFolder)
         return false;
     CString sTessaly = sTemp + "\\Tessaly";
     CString sError;
-    if (CreateFolder(sTessaly, sError) && IsFolderWritable(sTessaly)) {
+    // The folder the programs are unpacked into and run from: private to the user.
+    if (TsMakePrivateFolder(sTessaly, sError) && IsFolderWritable(sTessaly)) {
         sFolder = sTessaly;
         return true;
     }

@@ -276,3 +276,249 @@ bool TsIsUacEnabled()
         return true;
     return dwValue != 0;
 }
+
+// --- folders that programs are run from ---------------------------------------------
+
+namespace {
+
+bool IsFolder(const char* pszPath)
+{
+    DWORD dwAttr = ::GetFileAttributesA(pszPath);
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CopySidBytes(const CTsAdvApi& api, PSID pSid, std::vector<BYTE>& sid)
+{
+    if (!pSid || !api.pfnIsValidSid || !api.pfnGetLengthSid || !api.pfnIsValidSid(pSid))
+        return false;
+    const BYTE* p = static_cast<const BYTE*>(pSid);
+    sid.assign(p, p + api.pfnGetLengthSid(pSid));
+    return true;
+}
+
+bool CurrentUserSid(const CTsAdvApi& api, std::vector<BYTE>& sid)
+{
+    if (!api.pfnOpenProcessToken || !api.pfnGetTokenInformation)
+        return false;
+    HANDLE hToken = nullptr;
+    if (!api.pfnOpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken))
+        return false;
+    CUniqueHandle token(hToken);
+    DWORD dwLen = 0;
+    api.pfnGetTokenInformation(hToken, TokenUser, nullptr, 0, &dwLen);
+    if (dwLen == 0)
+        return false;
+    std::vector<BYTE> info(dwLen);
+    if (!api.pfnGetTokenInformation(hToken, TokenUser, info.data(), dwLen, &dwLen))
+        return false;
+    return CopySidBytes(api, reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid, sid);
+}
+
+bool AdministratorsSid(const CTsAdvApi& api, std::vector<BYTE>& sid)
+{
+    if (!api.pfnAllocateAndInitializeSid)
+        return false;
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID pAdmins = nullptr;
+    if (!api.pfnAllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                         0, 0, 0, 0, &pAdmins))
+        return false;
+    CUnique<FreeSidTraits> admins(pAdmins);
+    return CopySidBytes(api, pAdmins, sid);
+}
+
+// "D:P(A;OICI;FA;;;<user>)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)": full access for the user,
+// SYSTEM and the Administrators, passed on to everything inside, nothing inherited from
+// above and nothing for anybody else.
+bool PrivateDescriptor(const CTsAdvApi& api, const std::vector<BYTE>& user, CUniqueLocal& sd)
+{
+    if (!api.pfnConvertSidToStringSidA || !api.pfnConvertStringSecurityDescriptorToSecurityDescriptorW)
+        return false;
+    LPSTR pszUser = nullptr;
+    if (!api.pfnConvertSidToStringSidA(const_cast<BYTE*>(user.data()), &pszUser) || !pszUser)
+        return false;
+    CUniqueLocal userText(pszUser);
+    std::wstring sddl = L"D:P(A;OICI;FA;;;";
+    for (const char* p = pszUser; *p; ++p)
+        sddl += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    sddl += L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    PSECURITY_DESCRIPTOR pSD = nullptr;
+    if (!api.pfnConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &pSD, nullptr))
+        return false;
+    sd.Reset(pSD);
+    return true;
+}
+
+// Whether the folder carries a mandatory label below medium.
+bool HasLowLabel(const CTsAdvApi& api, const char* pszPath)
+{
+    if (!api.pfnGetNamedSecurityInfoA)
+        return false;
+    PACL pSacl = nullptr;
+    PSECURITY_DESCRIPTOR pSD = nullptr;
+    if (api.pfnGetNamedSecurityInfoA(const_cast<char*>(pszPath), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr,
+                                     nullptr, nullptr, &pSacl, &pSD) != ERROR_SUCCESS)
+        return false;
+    CUniqueLocal sdOwner(pSD);
+    if (!pSacl)
+        return false;
+    const BYTE* pAce = reinterpret_cast<const BYTE*>(pSacl) + sizeof(ACL);
+    const BYTE* pEnd = reinterpret_cast<const BYTE*>(pSacl) + pSacl->AclSize;
+    for (WORD i = 0; i < pSacl->AceCount && pAce + sizeof(ACE_HEADER) <= pEnd; ++i) {
+        const ACE_HEADER* pHeader = reinterpret_cast<const ACE_HEADER*>(pAce);
+        if (pHeader->AceSize < sizeof(ACE_HEADER) || pAce + pHeader->AceSize > pEnd)
+            break;
+        if (pHeader->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE &&
+            pHeader->AceSize >= sizeof(SYSTEM_MANDATORY_LABEL_ACE) - sizeof(DWORD) + 12) {
+            const auto* pLabel = reinterpret_cast<const SYSTEM_MANDATORY_LABEL_ACE*>(pAce);
+            const SID* pSid = reinterpret_cast<const SID*>(&pLabel->SidStart);
+            if (pSid->SubAuthorityCount >= 1 && pSid->SubAuthority[0] < SECURITY_MANDATORY_MEDIUM_RID)
+                return true;
+        }
+        pAce += pHeader->AceSize;
+    }
+    return false;
+}
+
+CString NotUsable(const char* pszFolder, const char* pszReason)
+{
+    CString sFolder(pszFolder);
+    return CString("Cannot use folder") + (sFolder.IsEmpty() ? "" : " ") + sFolder + " (" + pszReason + ")";
+}
+
+// Somebody else's folder (made before us, waiting for us) is never used: its owner can
+// change what runs from it at any time.
+bool CheckOwner(const char* pszPath, const std::vector<BYTE>& user, const std::vector<BYTE>& admins, CString& sError)
+{
+    std::vector<BYTE> owner;
+    if (!g_pfnTsReadFileOwner(pszPath, owner)) {
+        CString sReason;
+        GetLastErrorText(sReason);
+        sError = NotUsable(pszPath, "its owner cannot be read: " + sReason);
+        return false;
+    }
+    if (owner != user && owner != admins) {
+        sError = NotUsable(pszPath, "it belongs to another user");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CString TsFolderNotUsableText(const char* pszFolder, const char* pszReason)
+{
+    return NotUsable(pszFolder, pszReason);
+}
+
+bool TsCheckFolderOwner(const char* pszFolder, CString& sError)
+{
+    const CTsAdvApi& api = TsGetAdvApi();
+    if (!api.pfnGetNamedSecurityInfoA || !api.pfnOpenProcessToken)
+        return true;   // no owners on this system
+    std::vector<BYTE> user, admins;
+    if (!CurrentUserSid(api, user) || !AdministratorsSid(api, admins)) {
+        CString sReason;
+        GetLastErrorText(sReason);
+        sError = NotUsable(pszFolder, "its owner cannot be checked: " + sReason);
+        return false;
+    }
+    return CheckOwner(pszFolder, user, admins, sError);
+}
+
+bool TsReadFileOwner(const char* pszPath, std::vector<BYTE>& sid)
+{
+    const CTsAdvApi& api = TsGetAdvApi();
+    if (!api.pfnGetNamedSecurityInfoA)
+        return false;
+    PSID pOwner = nullptr;
+    PSECURITY_DESCRIPTOR pSD = nullptr;
+    if (api.pfnGetNamedSecurityInfoA(const_cast<char*>(pszPath), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner,
+                                     nullptr, nullptr, nullptr, &pSD) != ERROR_SUCCESS)
+        return false;
+    CUniqueLocal sdOwner(pSD);
+    return CopySidBytes(api, pOwner, sid);
+}
+
+TsFileOwnerReader g_pfnTsReadFileOwner = TsReadFileOwner;
+
+bool TsMakePrivateFolder(const char* pszFolder, CString& sError)
+{
+    const CString sPath(pszFolder ? pszFolder : "");
+    if (!IsAbsolutePath(sPath)) {
+        sError = NotUsable(sPath, "it is not a full path");
+        return false;
+    }
+    const CTsAdvApi& api = TsGetAdvApi();
+    // Systems without access lists (Windows 9x) make the folders plainly; on the others a
+    // private folder that cannot be described is no folder at all.
+    const bool bSecure = api.pfnConvertStringSecurityDescriptorToSecurityDescriptorW && api.pfnOpenProcessToken &&
+                         api.pfnGetNamedSecurityInfoA && api.pfnSetNamedSecurityInfoA;
+    std::vector<BYTE> user, admins;
+    CUniqueLocal sd;
+    if (bSecure && !(CurrentUserSid(api, user) && AdministratorsSid(api, admins) && PrivateDescriptor(api, user, sd))) {
+        CString sReason;
+        GetLastErrorText(sReason);
+        sError = NotUsable(sPath, "its access list cannot be made: " + sReason);
+        return false;
+    }
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), sd.Get(), FALSE};
+
+    // Every missing folder along the path, from the first one below the root or share.
+    int nComponent = sPath.Left(2) == "\\\\" ? sPath.Find('\\', 2) + 1 : 3;
+    if (sPath.Left(2) == "\\\\" && nComponent == 0) {
+        sError = NotUsable(sPath, "it is not a full path");
+        return false;
+    }
+    bool bCreatedLast = false;
+    for (;;) {
+        int nSlash = sPath.Find('\\', nComponent);
+        int nEnd = nSlash < 0 ? sPath.GetLength() : nSlash;
+        if (nEnd > nComponent) {
+            CString sPrefix = sPath.Left(nEnd);
+            bCreatedLast = false;
+            if (!IsFolder(sPrefix)) {
+                if (::CreateDirectoryA(sPrefix, bSecure ? &sa : nullptr)) {
+                    bCreatedLast = true;
+                } else if (!IsFolder(sPrefix)) {
+                    CString sReason;
+                    GetLastErrorText(sReason);
+                    sError = "Can not create folder " + sPrefix + ": " + sReason;
+                    return false;
+                }
+            }
+        }
+        if (nSlash < 0)
+            break;
+        nComponent = nSlash + 1;
+    }
+    if (!bSecure)
+        return true;
+
+    if (!CheckOwner(sPath, user, admins, sError))
+        return false;
+    if (!bCreatedLast) {
+        // Ours, but perhaps made by an earlier version for everybody: made private again.
+        PACL pDacl = nullptr;
+        BOOL bPresent = FALSE, bDefaulted = FALSE;
+        DWORD dwRc = ERROR_INVALID_FUNCTION;
+        if (::GetSecurityDescriptorDacl(sd.Get(), &bPresent, &pDacl, &bDefaulted))
+            dwRc = api.pfnSetNamedSecurityInfoA(const_cast<char*>(sPath.c_str()), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                                nullptr, nullptr, pDacl, nullptr);
+        if (dwRc != ERROR_SUCCESS) {
+            CString sReason;
+            GetErrorText(sReason, dwRc);
+            sError = NotUsable(sPath, "its access list cannot be set: " + sReason);
+            return false;
+        }
+    }
+    if (HasLowLabel(api, sPath)) {
+        ApplyLabel(api, SE_FILE_OBJECT, nullptr, sPath, kMediumLabel, nullptr);
+        if (HasLowLabel(api, sPath)) {
+            sError = NotUsable(sPath, "low-integrity processes can write there");
+            return false;
+        }
+    }
+    return true;
+}

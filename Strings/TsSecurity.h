@@ -10,6 +10,10 @@
 #include <wincred.h>
 #include <wincrypt.h>
 
+#include <vector>
+
+#include "framework/CString.h"
+
 // Security attributes granting everyone access (present, null access list; handles
 // inheritable). Get() is null where the system has no security functions (Windows 9x):
 // then the object is created with default security.
@@ -87,3 +91,30 @@ bool TsIsUserAdmin(bool& bIsAdmin, bool bCountLinkedToken);
 
 // Whether user account control is on: the policy value "EnableLUA", on when unreadable.
 bool TsIsUacEnabled();
+
+// --- folders that programs are run from ---------------------------------------------
+
+// Makes the folder and every missing folder above it, or takes the folder when it exists,
+// as a folder that programs may be run from: nobody but the current user, SYSTEM and the
+// Administrators can write there, not even a low-integrity process of the same user.
+// - new folders get an access list of those three alone, inherited by everything made
+//   inside, and no integrity label;
+// - the folder at the end must belong to the current user or to the Administrators group:
+//   otherwise false with "Cannot use folder <path> (it belongs to another user)";
+// - an existing folder is given the same access list, and must carry no low label.
+// On systems without security functions (Windows 9x) the folders are made plainly.
+bool TsMakePrivateFolder(const char* pszFolder, CString& sError);
+
+// "Cannot use folder <path> (<reason>)", the text of every refused folder.
+CString TsFolderNotUsableText(const char* pszFolder, const char* pszReason);
+
+// Whether an existing folder belongs to the current user or the Administrators group;
+// false with "Cannot use folder <path> (it belongs to another user)" when not. True on
+// systems without owners.
+bool TsCheckFolderOwner(const char* pszFolder, CString& sError);
+
+// Reads the security identifier of a file's or folder's owner into sid. Replaceable so that
+// tests can show folders of another user, which the test system cannot make.
+using TsFileOwnerReader = bool (*)(const char* pszPath, std::vector<BYTE>& sid);
+extern TsFileOwnerReader g_pfnTsReadFileOwner;
+bool TsReadFileOwner(const char* pszPath, std::vector<BYTE>& sid);

@@ -51,6 +51,20 @@ bool TsConnectSharedData(bool& bWasCreated, DWORD& dwError)
         dwError = dwCreateError;
         return false;
     }
+    // A mapping of that name that someone else made smaller than the block would let every
+    // field past its end be read and written outside it: it is not used.
+    MEMORY_BASIC_INFORMATION mbi = {};
+    if (::VirtualQuery(pView, &mbi, sizeof(mbi)) < sizeof(mbi) || mbi.RegionSize < kTsSharedDataSize) {
+        TsTrace("SDSZ: %lu\n", "TsConnectSharedData: the shared data mapping is too small: %lu\n",
+                static_cast<unsigned long>(mbi.RegionSize));
+        ::UnmapViewOfFile(pView);
+        ::CloseHandle(g_hMapping);
+        g_hMapping = nullptr;
+        std::memset(&g_privateBlock, 0, sizeof(g_privateBlock));
+        g_pTsSharedData = &g_privateBlock;
+        dwError = ERROR_BAD_LENGTH;
+        return false;
+    }
     g_pTsSharedData = static_cast<TsSharedDataBlock*>(pView);
     if (dwCreateError != ERROR_ALREADY_EXISTS) {
         std::memset(g_pTsSharedData, 0, kTsSharedDataSize);
@@ -81,6 +95,15 @@ void TsDisconnectShared()
 bool TsIsSharedDataConnected()
 {
     return g_pTsSharedData != nullptr;
+}
+
+CString TsReadBlockText(const char* pField, int nBytes)
+{
+    if (!pField || nBytes <= 0)
+        return CString();
+    const void* pEnd = std::memchr(pField, '\0', static_cast<size_t>(nBytes));
+    const int nLength = pEnd ? static_cast<int>(static_cast<const char*>(pEnd) - pField) : nBytes;
+    return CString(pField, nLength);
 }
 
 // --- passwords and logoff ----------------------------------------------------------------

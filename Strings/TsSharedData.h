@@ -61,11 +61,16 @@ static_assert(sizeof(TsSharedDataBlock) == kTsSharedDataSize, "layout");
 extern TsSharedDataBlock* g_pTsSharedData;
 
 // Connects this process (counted). bWasCreated: this call created the block, so no other
-// process held it. False when the mapping failed: dwError has the system error and the
-// private block stands in. Every true must be matched by TsDisconnectShared.
+// process held it. False when the mapping failed, or an existing mapping of that name is
+// smaller than the block: dwError has the system error (ERROR_BAD_LENGTH for the smaller
+// mapping) and the private block stands in. Every true must be matched by TsDisconnectShared.
 bool TsConnectSharedData(bool& bWasCreated, DWORD& dwError);
 void TsDisconnectShared();
 bool TsIsSharedDataConnected();
+
+// A text field of the block: up to its terminator, and never past the field's nBytes,
+// since any program of the user can fill the block with anything.
+CString TsReadBlockText(const char* pField, int nBytes);
 
 // Empties the cached passwords of the running product and counts a logoff.
 void ExternalLogoff(TsSharedDataBlock* pBlock);

@@ -4,9 +4,12 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "LocalizationStrings/LocalizedStringsMap.h"
 #include "Strings/SafeRegKey.h"
+#include "Strings/TsAnsiPath.h"
 #include "Strings/TsFile.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsSharedData.h"
@@ -109,12 +112,9 @@ CString KnownFolderPath(int nCsidl)
         return CString();
     PWSTR pwszPath = nullptr;
     CString sPath;
-    if (SUCCEEDED(pfn(*pId, 0, nullptr, &pwszPath)) && pwszPath) {
-        int n = ::WideCharToMultiByte(CP_ACP, 0, pwszPath, -1, nullptr, 0, nullptr, nullptr);
-        if (n > 1) {
-            ::WideCharToMultiByte(CP_ACP, 0, pwszPath, -1, sPath.GetBuffer(n), n, nullptr, nullptr);
-            sPath.ReleaseBuffer();
-        }
+    if (SUCCEEDED(pfn(*pId, 0, nullptr, &pwszPath)) && pwszPath && !TsExactAnsiPath(pwszPath, sPath)) {
+        TsLogNote("Special folder has no ANSI name: ", TsUtf8Of(pwszPath));
+        sPath.Empty();
     }
     ::CoTaskMemFree(pwszPath);
     StripTrailingBackslashes(sPath);
@@ -126,10 +126,18 @@ CString ShellItemListPath(int nCsidl)
     LPITEMIDLIST pidl = nullptr;
     if (FAILED(::SHGetSpecialFolderLocation(nullptr, nCsidl, &pidl)) || !pidl)
         return CString();
-    char szPath[MAX_PATH] = "";
+    wchar_t wszPath[MAX_PATH] = L"";
     CString sPath;
-    if (::SHGetPathFromIDListA(pidl, szPath))
-        sPath = szPath;
+    if (::SHGetPathFromIDListW(pidl, wszPath)) {
+        if (!TsExactAnsiPath(wszPath, sPath)) {
+            TsLogNote("Special folder has no ANSI name: ", TsUtf8Of(wszPath));
+            sPath.Empty();
+        }
+    } else if (::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
+        char szPath[MAX_PATH] = "";
+        if (::SHGetPathFromIDListA(pidl, szPath))
+            sPath = szPath;
+    }
     IMalloc* pMalloc = nullptr;
     if (SUCCEEDED(::SHGetMalloc(&pMalloc)) && pMalloc) {
         pMalloc->Free(pidl);
@@ -164,13 +172,39 @@ CString HandheldText(const char* pszKey, const char* pszLabel)
     return CString(pszLabel) + " " + sVersion + ": Free";
 }
 
+// A folder path stored in the registry, read in wide characters and given in its exact
+// ANSI form; the ANSI read where the system has no wide one.
+CString RegFolder(HKEY hRoot, const char* pszKey, const char* pszName)
+{
+    std::wstring wsKey(pszKey, pszKey + std::strlen(pszKey));
+    std::wstring wsName(pszName, pszName + std::strlen(pszName));
+    HKEY hKey = nullptr;
+    LONG rc = ::RegOpenKeyExW(hRoot, wsKey.c_str(), 0, KEY_READ, &hKey);
+    if (rc == ERROR_CALL_NOT_IMPLEMENTED)
+        return RegString(hRoot, pszKey, pszName);
+    if (rc != ERROR_SUCCESS)
+        return CString();
+    wchar_t wsz[MAX_PATH + 1] = L"";
+    DWORD cb = sizeof(wsz) - sizeof(wchar_t);
+    DWORD dwType = 0;
+    rc = ::RegQueryValueExW(hKey, wsName.c_str(), nullptr, &dwType, reinterpret_cast<BYTE*>(wsz), &cb);
+    ::RegCloseKey(hKey);
+    if (rc != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ))
+        return CString();
+    wsz[cb / sizeof(wchar_t)] = L'\0';
+    CString sPath;
+    if (!TsExactAnsiPath(wsz, sPath))
+        TsLogNote("Special folder has no ANSI name: ", TsUtf8Of(wsz));
+    return sPath;
+}
+
 }  // namespace
 
 CString GetSpecialFolderFromRegistry(int nCsidl)
 {
     for (const RegistryFolderRow& row : kRegistryFolders) {
         if (row.nCsidl == nCsidl)
-            return RegString(row.hRoot, row.pszKey, row.pszValue);
+            return RegFolder(row.hRoot, row.pszKey, row.pszValue);
     }
     return CString();
 }

@@ -1,6 +1,7 @@
 #include "StandInRecord.h"
 
 #include <cstdio>
+#include <string>
 
 namespace standin {
 
@@ -30,10 +31,13 @@ std::string CurrentFolder()
 
 void Record(const std::string& sLine)
 {
-    std::string sPath = ModulePath() + ".rec";
+    // The record lies beside the program even when its folder's name has no ANSI form.
+    wchar_t wszPath[MAX_PATH * 2] = L"";
+    ::GetModuleFileNameW(nullptr, wszPath, MAX_PATH * 2 - 8);
+    std::wstring sPath = std::wstring(wszPath) + L".rec";
     // Several instances may write at once: retry while another one holds the file.
     for (int nTry = 0; nTry < 50; ++nTry) {
-        HANDLE h = ::CreateFileA(sPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+        HANDLE h = ::CreateFileW(sPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             std::string s = sLine + "\r\n";

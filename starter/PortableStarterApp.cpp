@@ -30,18 +30,6 @@ bool TakeOption(CString& sCmdLine, const char* pszOption)
     return true;
 }
 
-CString ChooseUnpackFolder(const CString& sUnpackTo)
-{
-    CString sFolder;
-    if (sUnpackTo.CompareNoCase("appdata") == 0)
-        sFolder = GetSpecialFolder(CSIDL_APPDATA);
-    else if (sUnpackTo.CompareNoCase("mydocs") == 0)
-        sFolder = GetSpecialFolder(CSIDL_PERSONAL);
-    else
-        GetWritableTempFolder(sFolder);
-    return sFolder + "\\Tessaly";
-}
-
 }  // namespace
 
 CPortableStarterApp::~CPortableStarterApp() = default;

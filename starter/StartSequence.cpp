@@ -165,6 +165,53 @@ CString GetProgramSourceFolder(const CString& sRootFolder, const CString& sBinPa
     return NormalizePath(sFolder + sBinPath);
 }
 
+const UnpackFolderLookups kSystemFolderLookups = {
+    GetSpecialFolder,
+    [](CString& sFolder) { return GetWritableTempFolder(sFolder); },
+};
+
+CString ChooseUnpackFolder(const CString& sUnpackTo, const UnpackFolderLookups& lookups)
+{
+    CString sFolder;
+    int nCsidl = -1;
+    if (sUnpackTo.CompareNoCase("appdata") == 0)
+        nCsidl = CSIDL_APPDATA;
+    else if (sUnpackTo.CompareNoCase("mydocs") == 0)
+        nCsidl = CSIDL_PERSONAL;
+    if (nCsidl >= 0) {
+        sFolder = lookups.pfnSpecialFolder(nCsidl);
+        if (!IsAbsolutePath(sFolder)) {
+            TsLogNote("Folder for UnpackTo=" + sUnpackTo + " not found; using the temporary folder: ", sFolder);
+            sFolder.Empty();
+        }
+    }
+    if (sFolder.IsEmpty() && (!lookups.pfnTempFolder(sFolder) || !IsAbsolutePath(sFolder))) {
+        TsLogNote("No temporary folder for the program files: ", sFolder);
+        return CString();
+    }
+    return sFolder + "\\Tessaly";
+}
+
+bool PrepareProgramFolder(const CString& sFolder, bool bCreate, HWND hOwner, const char* pszFailure)
+{
+    CString sError;
+    bool bOk;
+    if (!IsAbsolutePath(sFolder)) {
+        sError = TsFolderNotUsableText(sFolder, "it is not a full path");
+        bOk = false;
+    } else if (bCreate) {
+        bOk = TsMakePrivateFolder(sFolder, sError) && IsFolderWritable(sFolder);
+    } else {
+        bOk = TsCheckFolderOwner(sFolder, sError);
+    }
+    if (bOk)
+        return true;
+    TsLogNote("Program folder refused: ", sError);
+    const bool bOwnReason = sError.Find("Cannot use folder") == 0;
+    TsMsgBox(TS_MSG_ERROR, hOwner, bOwnReason || !pszFailure ? sError : CString(pszFailure), "Wayfarer");
+    return false;
+}
+
 BOOL CPortableStarterApp::StartPortable()
 {
     CSplashScreenEx*& pSplash = m_pSplash;
@@ -290,11 +337,11 @@ BOOL CPortableStarterApp::StartPortable()
                                        StarterText("Portable_Ind_Old_Fixed_Second", sInstalled, kThisEditionVersion),
                                        nullptr, MB_YESNO);
                 if (nAnswer == IDYES) {
-                    CString sError;
-                    if (!CreateFolder(m_strUnpackFolder, sError) || !IsFolderWritable(m_strUnpackFolder)) {
-                        TsMsgBox(TS_MSG_ERROR, hOwner, "Cannot get temp folder to copy Tessaly Installer", "Wayfarer");
+                    // The installer runs elevated from here: the folder is the user's alone.
+                    if (!PrepareProgramFolder(m_strUnpackFolder, true, hOwner,
+                                              "Cannot get temp folder to copy Tessaly Installer"))
                         return 0;
-                    }
+                    CString sError;
                     const CString sInstaller = m_strUnpackFolder + "\\AiTessaly-Portable.exe";
                     if (!TsCopyFile(sSourceFolder + "\\" + kPackageName, sInstaller, false, false, false, false,
                                     sError)) {
@@ -324,11 +371,10 @@ BOOL CPortableStarterApp::StartPortable()
         if (!bU3) {
             // 16. The program files come out of the drive's package.
             SetSplashText(StarterText("Portable_Ind_CopyingFiles"));
-            CString sError;
-            if (!CreateFolder(m_strUnpackFolder, sError) || !IsFolderWritable(m_strUnpackFolder)) {
-                TsMsgBox(TS_MSG_ERROR, hOwner, "Cannot get temp folder", "Wayfarer");
+            // The programs run from here: nobody else may write there.
+            if (!PrepareProgramFolder(m_strUnpackFolder, true, hOwner, "Cannot get temp folder"))
                 return 0;
-            }
+            CString sError;
             const CString sSetupArgs = "/unpack=\"" + m_strUnpackFolder + "\"";
             TsCopyFile(m_strRootFolder + "\\Portable.ini", m_strUnpackFolder + "\\Portable.ini", false, false, false,
                        false, sError);
@@ -343,6 +389,9 @@ BOOL CPortableStarterApp::StartPortable()
             DWORD n = ::GetEnvironmentVariableA("U3_HOST_EXEC_PATH", szHostExec, sizeof(szHostExec));
             if (n < sizeof(szHostExec))
                 sProgramFolder = szHostExec;
+            // Unset, it would make "\\Keycards.exe" of whatever drive is current.
+            if (!PrepareProgramFolder(sProgramFolder, false, hOwner, nullptr))
+                return 0;
         }
         // 18. The portable run, recorded for the product's programs.
         WriteTessalyValue("HDDProgFilesPath", sProgramFolder);

@@ -30,3 +30,22 @@ bool IsOlderThanThisEdition(DWORD dwMs, DWORD dwLs);
 // The program-files source folder: the starter's folder followed by the drive's "BinPath"
 // setting, normalised. A setting without a leading backslash is taken as a subfolder.
 CString GetProgramSourceFolder(const CString& sRootFolder, const CString& sBinPath);
+
+// Where the system's folders are looked up; tests put failing stand-ins here.
+struct UnpackFolderLookups {
+    CString (*pfnSpecialFolder)(int nCsidl);
+    bool (*pfnTempFolder)(CString& sFolder);
+};
+extern const UnpackFolderLookups kSystemFolderLookups;
+
+// The host folder for the program files, by the drive's "UnpackTo" setting: the user's
+// AppData ("appdata") or Documents ("mydocs") folder, else the writable temporary folder,
+// followed by "\Tessaly". A folder the system cannot give falls back to the temporary folder;
+// empty when that fails too (the start then stops with its message). Never a relative
+// folder: "\Tessaly" alone would be the root of whatever drive is current.
+CString ChooseUnpackFolder(const CString& sUnpackTo, const UnpackFolderLookups& lookups = kSystemFolderLookups);
+
+// The folder the product's programs will run from, made private to the user (or checked,
+// with bCreate false, when somebody else made it). On failure a box is shown: the folder's
+// own reason when it is unusable (another user's, no full path), else pszFailure.
+bool PrepareProgramFolder(const CString& sFolder, bool bCreate, HWND hOwner, const char* pszFailure);

@@ -14,6 +14,7 @@
 
 #include "E2eUtil.h"
 #include "Strings/SafeRegKey.h"
+#include "Strings/TsAnsiPath.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsPortable.h"
 #include "Strings/TsSharedData.h"
@@ -640,6 +641,86 @@ TEST_F(WfStart, TheU3RoadUsesThePlatformsFoldersAndStartsNothing)
     EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
     EXPECT_FALSE(testutil::FolderExists(HostFolder()));
     EXPECT_TRUE(e2e::ReadRecord(u3Host / "TessTaskBarIcon.exe").empty());
+}
+
+// Without the platform's host folder the U3 road has no program folder: nothing is run
+// from a relative "\Keycards.exe" of whatever drive is current.
+TEST_F(WfStart, TheU3RoadWithoutAHostFolderIsRefused)
+{
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    SetTessaly("_RebuildCache", "yes");
+    ::SetEnvironmentVariableA("U3_DEVICE_PATH", "R:\\");
+    ::SetEnvironmentVariableA("U3_DEVICE_DOCUMENT_PATH", "R:\\Documents");
+    StarterRun run = RunStarter("/u3 /silent");
+    ::SetEnvironmentVariableA("U3_DEVICE_PATH", nullptr);
+    ::SetEnvironmentVariableA("U3_DEVICE_DOCUMENT_PATH", nullptr);
+    ASSERT_TRUE(run.bEnded);
+    std::vector<UiBox> dialogs = run.Dialogs();
+    ASSERT_EQ(1u, dialogs.size());
+    EXPECT_EQ("Wayfarer", dialogs[0].caption);
+    EXPECT_EQ("Cannot use folder (it is not a full path)", dialogs[0].Text());
+    EXPECT_EQ("<none>", Tessaly("HDDProgFilesPath"));
+    EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+    EXPECT_EQ("yes", Tessaly("_RebuildCache")) << "the keycards program was not run";
+}
+
+// A temporary folder under a user name that the ANSI code page (1252 here) cannot hold, or
+// holds only as a look-alike: the program files go to that very folder, by its short name
+// when its long one does not fit, and the tray runs from there.
+TEST_F(WfStart, TheTemporaryFolderIsTakenExactlyWhateverItsName)
+{
+    ASSERT_EQ(1252u, ::GetACP()) << "the names below are chosen for a Western code page";
+    struct Row {
+        const wchar_t* pszUser;
+        bool bLongName;
+    };
+    static const Row kRows[] = {
+        {L"\u6570\u636e", false},   // 数据
+        {L"\u0141ukasz", false},     // Łukasz, next to a Lukasz
+        {L"J\u00fcrgen", true},      // Jürgen: inside 1252
+    };
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    for (const Row& r : kRows) {
+        CTempDir users;
+        const std::wstring wsUsers(users.Path().begin(), users.Path().end());
+        const std::wstring wsTemp = wsUsers + L"\\" + r.pszUser + L"\\Temp";
+        SCOPED_TRACE(TsUtf8Of(wsTemp.c_str()).c_str());
+        ASSERT_TRUE(::CreateDirectoryW((wsUsers + L"\\" + r.pszUser).c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(wsTemp.c_str(), nullptr));
+        ASSERT_TRUE(testutil::CreateFolders(users / "Lukasz\\Temp"));
+        CString sTemp;
+        ASSERT_TRUE(TsExactAnsiPath(wsTemp.c_str(), sTemp));
+        EXPECT_EQ(r.bLongName, sTemp.Find('\xfc') >= 0) << sTemp.c_str();
+        const std::string sHost = std::string(sTemp.c_str()) + "\\Tessaly";
+        const std::string sTray = sHost + "\\TessTaskBarIcon.exe";
+        m_programsToEnd.push_back(sTray);
+
+        wchar_t wszOldTmp[1024] = L"", wszOldTemp[1024] = L"";
+        ::GetEnvironmentVariableW(L"TMP", wszOldTmp, 1024);
+        ::GetEnvironmentVariableW(L"TEMP", wszOldTemp, 1024);
+        ::SetEnvironmentVariableW(L"TMP", wsTemp.c_str());
+        ::SetEnvironmentVariableW(L"TEMP", wsTemp.c_str());
+        StarterRun run = RunStarter("/silent");
+        ::SetEnvironmentVariableW(L"TMP", wszOldTmp);
+        ::SetEnvironmentVariableW(L"TEMP", wszOldTemp);
+
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_TRUE(run.Dialogs().empty());
+        EXPECT_EQ(sHost, Tessaly("PorvinHostPath"));
+        EXPECT_EQ(sHost, Tessaly("HDDProgFilesPath"));
+        EXPECT_TRUE(testutil::FileExists(sHost + "\\readme.txt"));
+        std::vector<std::string> rec = e2e::ReadRecord(sTray);
+        ASSERT_FALSE(rec.empty());
+        EXPECT_EQ(" folder=" + sHost + " args=", rec[0].substr(rec[0].find(' ', 6)));
+        EXPECT_FALSE(testutil::FolderExists(users / "Lukasz\\Temp\\Tessaly")) << "the look-alike is never touched";
+        EXPECT_FALSE(testutil::FolderExists("C:\\_ts\\Tessaly")) << "no move to the shared fallback";
+
+        // The tray holds its files: it ends before its folder goes.
+        CleanHost();
+        EndRecordedProcesses(sTray);
+    }
 }
 
 // --- the command line and the drive's settings ----------------------------------------

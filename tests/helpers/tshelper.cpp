@@ -12,6 +12,7 @@
 //   dword OFFSET            "dword@OFFSET=VALUE" from the block
 //   logoff                  TsConnectLogoffDisconnect
 //   blockmapping            makes the block's name unusable for a mapping in this session
+//   smallmapping            holds a mapping of the block's name that is one page small
 //   u3                      "u3 mode=1 letter=G doc=..."
 //   version                 "vista=0"
 //   security PATH           results of the labelling functions on a fresh mutex and a missing file
@@ -112,6 +113,11 @@ int main(int argc, char** argv)
         } else if (cmd == "blockmapping") {
             // A mutex holding the name makes every mapping of that name fail.
             keep.push_back(::CreateMutexA(nullptr, FALSE, kTsSharedDataName));
+        } else if (cmd == "smallmapping") {
+            HANDLE hSmall = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                                 kTsSharedDataName);
+            Out("smallmapping=%d", hSmall ? 1 : 0);
+            keep.push_back(hSmall);
         } else if (cmd == "u3") {
             char ch = GetU3DeviceLetter();
             Out("u3 mode=%d letter=%c doc=%s", IsU3Mode() ? 1 : 0, ch ? ch : '-', GetU3DocumentPath().c_str());

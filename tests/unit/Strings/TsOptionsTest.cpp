@@ -178,9 +178,149 @@ TEST(TsOptions, CorruptHiddenFileIsReplacedAndALockedOneReported)
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     opt.Set("de-German", "[LANGUAGE]", "LocalizationFile");
     EXPECT_FALSE(opt.Save(sError));
-    EXPECT_EQ(0, sError.Find("Cannot open file '")) << sError.c_str();
+    EXPECT_EQ(0, sError.Find(("Cannot replace file '" + sPath + "'\nReason: ").c_str())) << sError.c_str();
     ::CloseHandle(h);
     EXPECT_EQ("[LANGUAGE]\r\nLocalizationFile=en-English\r\n", testutil::ReadFileOrEmpty(sPath));
+    EXPECT_FALSE(testutil::FileExists(sPath + ".tmp")) << "the new text is not left behind";
+}
+
+namespace {
+
+// Puts failing file calls in place for one test.
+class CFileCallsSeam {
+public:
+    explicit CFileCallsSeam(const TsOptionsFileCalls& calls) { g_tsOptionsFileCalls = calls; }
+    ~CFileCallsSeam() { g_tsOptionsFileCalls = kTsOptionsSystemFileCalls; }
+    CFileCallsSeam(const CFileCallsSeam&) = delete;
+    CFileCallsSeam& operator=(const CFileCallsSeam&) = delete;
+};
+
+// A drive that fills up or goes away: the bytes were taken, but closing (where a buffered or
+// network file is written out) fails.
+BOOL WINAPI CloseFailsDiskFull(HANDLE h)
+{
+    ::CloseHandle(h);
+    ::SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+BOOL WINAPI WriteFailsDeviceGone(HANDLE, LPCVOID, DWORD, LPDWORD pdwWritten, LPOVERLAPPED)
+{
+    *pdwWritten = 0;
+    ::SetLastError(ERROR_DEVICE_REMOVED);
+    return FALSE;
+}
+BOOL WINAPI ReplaceFailsDeviceGone(LPCSTR, LPCSTR, DWORD)
+{
+    ::SetLastError(ERROR_DEVICE_REMOVED);
+    return FALSE;
+}
+
+CString ReasonOf(DWORD dwCode)
+{
+    CString s;
+    GetErrorText(s, dwCode);
+    return s;
+}
+
+}  // namespace
+
+// Whatever step fails, Save says so, and the file keeps what it held.
+TEST(TsOptions, AFailingWriteCloseOrReplaceKeepsTheOldFile)
+{
+    TsOptionsFileCalls closeFails = kTsOptionsSystemFileCalls;
+    closeFails.pfnCloseHandle = CloseFailsDiskFull;
+    TsOptionsFileCalls writeFails = kTsOptionsSystemFileCalls;
+    writeFails.pfnWriteFile = WriteFailsDeviceGone;
+    TsOptionsFileCalls replaceFails = kTsOptionsSystemFileCalls;
+    replaceFails.pfnMoveFileExA = ReplaceFailsDeviceGone;
+    struct Row {
+        const char* name;
+        const TsOptionsFileCalls* calls;
+        const char* error;   // before the path
+        const char* pathSuffix;
+        DWORD code;
+    };
+    const Row kRows[] = {
+        {"close", &closeFails, "File cannot be written: '", ".tmp", ERROR_DISK_FULL},
+        {"write", &writeFails, "File cannot be written: '", ".tmp", ERROR_DEVICE_REMOVED},
+        {"replace", &replaceFails, "Cannot replace file '", "", ERROR_DEVICE_REMOVED},
+    };
+    for (const Row& r : kRows) {
+        SCOPED_TRACE(r.name);
+        CTempDir dir;
+        const std::string sPath = dir / "options.tso";
+        const std::string sOld = "[LANGUAGE]\r\nLocalizationFile=de-German\r\n[Other]\r\nx=1\r\n";
+        CTsOptions opt;
+        ASSERT_TRUE(LoadText(opt, dir, sOld).ok);
+        opt.Set("fr-French", "[LANGUAGE]", "LocalizationFile");
+        CString sError;
+        {
+            CFileCallsSeam seam(*r.calls);
+            EXPECT_FALSE(opt.Save(sError));
+        }
+        EXPECT_EQ(std::string(r.error) + sPath + r.pathSuffix + "'\nReason: " + ReasonOf(r.code).c_str(),
+                  sError.c_str());
+        EXPECT_EQ(sOld, testutil::ReadFileOrEmpty(sPath));
+        EXPECT_FALSE(testutil::FileExists(sPath + ".tmp"));
+        // The same object saves once the drive is back.
+        ASSERT_TRUE(opt.Save(sError)) << sError.c_str();
+        CTsOptions again;
+        again.SetPath(dir.Path().c_str());
+        ASSERT_TRUE(again.Load(sError));
+        EXPECT_STREQ("fr-French", GetOr(again, "[LANGUAGE]", "LocalizationFile"));
+        EXPECT_STREQ("1", GetOr(again, "[Other]", "x"));
+    }
+}
+
+// A file that is there but could not be read holds what nobody knows: it is never
+// overwritten by the few values set since.
+TEST(TsOptions, AFileThatCouldNotBeReadIsNeverOverwritten)
+{
+    CTempDir dir;
+    const std::string sPath = dir / "options.tso";
+    const std::string sOld = "[LANGUAGE]\r\nLocalizationFile=de-German\r\n[Keys]\r\nk=v\r\n";
+    ASSERT_TRUE(testutil::WriteFileBytes(sPath, sOld));
+    HANDLE h = ::CreateFileA(sPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CTsOptions opt;
+    opt.SetPath(dir.Path().c_str());
+    CString sError;
+    EXPECT_FALSE(opt.Load(sError));
+    ::CloseHandle(h);
+    ASSERT_EQ(CTsOptions::NotLoaded, opt.GetLoadState());
+
+    opt.Set("fr-French", "[LANGUAGE]", "LocalizationFile");
+    EXPECT_FALSE(opt.Save(sError));
+    EXPECT_EQ("The options file '" + sPath + "' could not be read; it is not overwritten", std::string(sError.c_str()));
+    EXPECT_EQ(sOld, testutil::ReadFileOrEmpty(sPath));
+    EXPECT_FALSE(testutil::FileExists(sPath + ".tmp"));
+}
+
+// Saving over a corrupt file keeps the original bytes beside it first.
+TEST(TsOptions, ACorruptFileIsKeptAsBackupBeforeItIsReplaced)
+{
+    CTempDir dir;
+    const std::string sPath = dir / "options.tso";
+    const std::string sCorrupt = "[LANGUAGE]\r\nLocalizationFile=de-German\r\nbroken line\r\n[Keys]\r\nk=v\r\n";
+    CTsOptions opt;
+    ASSERT_FALSE(LoadText(opt, dir, sCorrupt).ok);
+    ASSERT_EQ(CTsOptions::Corrupt, opt.GetLoadState());
+    opt.Set("fr-French", "[LANGUAGE]", "LocalizationFile");
+    CString sError;
+    ASSERT_TRUE(opt.Save(sError)) << sError.c_str();
+    EXPECT_EQ(sCorrupt, testutil::ReadFileOrEmpty(sPath + ".bak"));
+    EXPECT_EQ("[LANGUAGE]\r\nLocalizationFile=fr-French\r\n", testutil::ReadFileOrEmpty(sPath));
+
+    // Without room for the copy nothing is replaced.
+    ASSERT_TRUE(testutil::WriteFileBytes(sPath, sCorrupt));
+    ASSERT_FALSE(LoadText(opt, dir, sCorrupt).ok);
+    ::DeleteFileA((sPath + ".bak").c_str());
+    ASSERT_TRUE(::CreateDirectoryA((sPath + ".bak").c_str(), nullptr));   // a folder where the copy belongs
+    opt.Set("fr-French", "[LANGUAGE]", "LocalizationFile");
+    EXPECT_FALSE(opt.Save(sError));
+    EXPECT_EQ(0, sError.Find(("Cannot keep a copy of the corrupt options file '" + sPath + "'\nReason: ").c_str()))
+        << sError.c_str();
+    EXPECT_EQ(sCorrupt, testutil::ReadFileOrEmpty(sPath));
 }
 
 TEST(TsOptions, SaveFailsOnAMissingFolderWithTheReason)

@@ -7,6 +7,7 @@
 #include "Strings/TsLock.h"
 #include "Strings/TsSharedData.h"
 #include "Strings/TsString.h"
+#include "TestUtil.h"
 
 namespace {
 
@@ -166,4 +167,30 @@ TEST(SharedDataFallback, PrivateBlockWhenMappingFails)
 {
     EXPECT_EQ("connect ok=0 created=0 error=6\nconnect ok=1 created=0 error=0\ndword@0=0\n",
               RunHelper("blockmapping connect connect dword 0 disconnect disconnect"));
+}
+
+// A mapping of the block's name that another program made one page small is not used: the
+// fields past its end would lie outside it.
+TEST(SharedDataFallback, PrivateBlockWhenTheMappingIsTooSmall)
+{
+    EXPECT_EQ("smallmapping=1\nconnect ok=0 created=0 error=24\nconnect ok=1 created=0 error=0\ndword@0=0\n",
+              RunHelper("smallmapping connect connect dword 0 disconnect disconnect"));
+}
+
+// Texts in the block are read up to their field's end at most: any program of the user can
+// leave a field without its terminator.
+TEST(SharedDataText, FieldTextsAreBoundedByTheirField)
+{
+    testutil::CGuardedPage page;
+    ASSERT_TRUE(page.Valid());
+    char* pField = page.End() - kTsOwnerLabelBytes;
+    std::memset(pField, 'L', kTsOwnerLabelBytes);   // no terminator, and nothing readable after it
+    CString s = TsReadBlockText(pField, kTsOwnerLabelBytes);
+    EXPECT_EQ(kTsOwnerLabelBytes, s.GetLength());
+    EXPECT_EQ(std::string(kTsOwnerLabelBytes, 'L'), std::string(s.c_str()));
+
+    std::memcpy(pField, "GetWatcherWnd", 14);
+    EXPECT_STREQ("GetWatcherWnd", TsReadBlockText(pField, kTsOwnerLabelBytes));
+    EXPECT_STREQ("", TsReadBlockText(pField, 0));
+    EXPECT_STREQ("", TsReadBlockText(nullptr, kTsOwnerLabelBytes));
 }

@@ -91,3 +91,61 @@ TEST(StartSequence, RootUserDataDirPortIsWrittenOrDeletedWithALogoff)
 }
 
 }  // namespace
+
+namespace {
+
+CString NoSpecialFolder(int)
+{
+    return CString();
+}
+CString RelativeSpecialFolder(int)
+{
+    return CString("Roaming");
+}
+CString SpecialFolderOf(int nCsidl)
+{
+    return nCsidl == 0x1A ? CString("C:\\Users\\u\\AppData\\Roaming") : CString("C:\\Users\\u\\Documents");
+}
+bool TempFolder(CString& s)
+{
+    s = "C:\\Users\\u\\Temp";
+    return true;
+}
+bool NoTempFolder(CString& s)
+{
+    s = "C:\\_ts";   // what the lookup leaves behind when the fallback was refused
+    return false;
+}
+bool EmptyTempFolder(CString& s)
+{
+    s.Empty();
+    return true;
+}
+
+}  // namespace
+
+// A lookup that fails falls back to the temporary folder, and without one there is no folder
+// at all: never "\Tessaly" alone, the root of whatever drive is current (the stick's).
+TEST(StartSequence, UnpackFolderFallsBackAndIsNeverRelative)
+{
+    struct Row {
+        const char* unpackTo;
+        UnpackFolderLookups lookups;
+        const char* folder;
+    };
+    static const Row kRows[] = {
+        {"AppData", {SpecialFolderOf, TempFolder}, "C:\\Users\\u\\AppData\\Roaming\\Tessaly"},
+        {"mydocs", {SpecialFolderOf, TempFolder}, "C:\\Users\\u\\Documents\\Tessaly"},
+        {"temp", {SpecialFolderOf, TempFolder}, "C:\\Users\\u\\Temp\\Tessaly"},
+        {"D:\\Somewhere", {SpecialFolderOf, TempFolder}, "C:\\Users\\u\\Temp\\Tessaly"},
+        {"appdata", {NoSpecialFolder, TempFolder}, "C:\\Users\\u\\Temp\\Tessaly"},
+        {"mydocs", {RelativeSpecialFolder, TempFolder}, "C:\\Users\\u\\Temp\\Tessaly"},
+        {"appdata", {NoSpecialFolder, NoTempFolder}, ""},
+        {"", {SpecialFolderOf, NoTempFolder}, ""},
+        {"", {SpecialFolderOf, EmptyTempFolder}, ""},
+    };
+    for (const Row& r : kRows) {
+        SCOPED_TRACE(r.unpackTo);
+        EXPECT_STREQ(r.folder, ChooseUnpackFolder(r.unpackTo, r.lookups));
+    }
+}
