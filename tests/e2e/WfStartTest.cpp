@@ -130,6 +130,14 @@ struct StarterRun {
     {
         return b.buttons.empty() && (b.caption == "Tessaly Setup" || (b.caption.empty() && b.texts.empty()));
     }
+    // What the dialogs said, for failure messages.
+    std::string DialogText() const
+    {
+        std::string s;
+        for (const UiBox& b : Dialogs())
+            s += "[" + b.caption + ": " + b.Text() + "] ";
+        return s;
+    }
     bool SplashShown() const
     {
         return std::any_of(boxes.begin(), boxes.end(), [](const UiBox& b) { return b.className == kSplashClass; });
@@ -290,7 +298,7 @@ TEST_F(WfStart, FirstStartCreatesTheDataFolderUnpacksRecordsAndStartsTheTray)
     StarterRun run = RunStarter("");
     ASSERT_TRUE(run.bEnded);
     EXPECT_EQ(0u, run.dwExitCode);
-    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
     EXPECT_TRUE(run.SplashShown());
     // The started text is held for two seconds before the end.
     EXPECT_GE(run.dwMs, 2000u);
@@ -372,7 +380,7 @@ TEST_F(WfStart, AStartFromTheSameDriveWhileTheProductRunsOnlySignalsIt)
 
     StarterRun run = RunStarter("");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
     EXPECT_FALSE(run.SplashShown());
     EXPECT_TRUE(e2e::WaitForRecord(sTray, "message 0x504 wParam=0x0 lParam=0x0", 5000));
     EXPECT_EQ(1, CountLines(sTray, "start "));
@@ -394,7 +402,7 @@ TEST_F(WfStart, AStartFromAnotherDriveStopsTheRunningProductAndTakesOver)
     WriteIni("[Path]\r\n");
     StarterRun run = RunStarter("/silent");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
     EXPECT_TRUE(e2e::RecordHas(sOldTray, "close"));
     EXPECT_TRUE(e2e::WaitForExit(oldTray.Get(), 5000));
     EXPECT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
@@ -437,7 +445,7 @@ TEST_F(WfStart, AStaleRecordWithADeadWatcherDoesNotBlockTheStart)
     WriteIni("[Path]\r\n");
     StarterRun run = RunStarter("/silent");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
     HWND hWatcher = e2e::WaitForWatcher(5000);
     ASSERT_NE(nullptr, hWatcher);
     EXPECT_NE(hGone, hWatcher);
@@ -611,7 +619,7 @@ TEST_F(WfStartDesktopEdition, TheSameEditionIsNotOfferedTheUpgrade)
     InstallDesktopEdition(2);
     StarterRun run = RunStarter("/silent");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
     EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
     EXPECT_EQ(1, CountLines(m_sDesktop + "\\TessTaskBarIcon.exe", "publish "));
 }
@@ -631,7 +639,7 @@ TEST_F(WfStart, TheU3RoadUsesThePlatformsFoldersAndStartsNothing)
     ::SetEnvironmentVariableA("U3_HOST_EXEC_PATH", nullptr);
     ::SetEnvironmentVariableA("U3_DEVICE_DOCUMENT_PATH", nullptr);
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty());
+    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
 
     const char kU3Data[] = "R:\\Documents\\My Tessaly Data\\Default Profile";
     EXPECT_TRUE(testutil::FileExists(std::string(kU3Data) + "\\TessalyDataHere.txt"));
@@ -707,7 +715,7 @@ TEST_F(WfStart, TheTemporaryFolderIsTakenExactlyWhateverItsName)
         ::SetEnvironmentVariableW(L"TEMP", wszOldTemp);
 
         ASSERT_TRUE(run.bEnded);
-        EXPECT_TRUE(run.Dialogs().empty());
+        EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
         EXPECT_EQ(sHost, Tessaly("PorvinHostPath"));
         EXPECT_EQ(sHost, Tessaly("HDDProgFilesPath"));
         EXPECT_TRUE(testutil::FileExists(sHost + "\\readme.txt"));
@@ -801,7 +809,7 @@ TEST_F(WfStart, ShowSplashFromTheDriveSettings)
         WriteIni(c.ini);
         StarterRun run = RunStarter(c.args);
         ASSERT_TRUE(run.bEnded);
-        EXPECT_TRUE(run.Dialogs().empty());
+        EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
         EXPECT_EQ(c.splash, run.SplashShown());
         EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
         CleanHost();
@@ -832,7 +840,7 @@ TEST_F(WfStart, UnpackToChoosesTheHostFolder)
         m_programsToEnd.push_back(c.folder + "\\TessTaskBarIcon.exe");
         StarterRun run = RunStarter("/silent");
         ASSERT_TRUE(run.bEnded);
-        EXPECT_TRUE(run.Dialogs().empty());
+        EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
         EXPECT_EQ(c.folder, Tessaly("PorvinHostPath"));
         EXPECT_TRUE(testutil::FileExists(c.folder + "\\readme.txt"));
         CleanHost();
