@@ -269,15 +269,20 @@ void CSplashScreenEx::Dismiss()
     }
     if (!bHidden)
         ::ShowWindow(m_hWnd, SW_HIDE);
-    if (m_bInTaskbar) {
-        if (ITaskbarList* pList = CreateTaskbarList()) {
-            pList->DeleteTab(m_hWnd);
-            pList->Release();
-        }
-        m_bInTaskbar = FALSE;
-    }
+    RemoveTaskbarButton();
     // Deletes this object (PostNcDestroy).
     DestroyWindow();
+}
+
+void CSplashScreenEx::RemoveTaskbarButton()
+{
+    if (!m_bInTaskbar)
+        return;
+    if (ITaskbarList* pList = CreateTaskbarList()) {
+        pList->DeleteTab(m_hWnd);
+        pList->Release();
+    }
+    m_bInTaskbar = FALSE;
 }
 
 void CSplashScreenEx::HoldFor(DWORD dwMilliseconds)
@@ -378,6 +383,13 @@ LRESULT CSplashScreenEx::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         break;
+    case WM_CLOSE:
+        // Closed through its taskbar button or by another program. Its owner holds this
+        // object and goes on using it until Dismiss, so the window must live on: it only
+        // goes out of sight.
+        ::ShowWindow(m_hWnd, SW_HIDE);
+        RemoveTaskbarButton();
+        return 0;
     case WM_LBUTTONDOWN: {
         POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         if (::PtInRect(&m_rcCloseMark, pt))

@@ -2,7 +2,8 @@
 // The splash screen: a borderless top-most popup that shows a bitmap with a status text, a
 // small version text and a close mark drawn over it. The object owns itself once its window
 // exists: destroying the window (Dismiss) deletes the object, so create it with new and
-// forget the pointer after Dismiss.
+// forget the pointer after Dismiss. Closing the window (WM_CLOSE, from its taskbar button or
+// another program) only hides it, so that the owner's pointer stays good until Dismiss.
 #include <windows.h>
 #include "framework/CString.h"
 #include "framework/Unique.h"
@@ -100,5 +101,6 @@ private:
     bool RegisterWindowClass();
     void Redraw();
     void MoveToTaskbar();
+    void RemoveTaskbarButton();
     void DrawLabel(HDC hDC, const CString& sText, const RECT& rc, HFONT hFont, UINT uFormat) const;
 };

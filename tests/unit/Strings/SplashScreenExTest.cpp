@@ -382,4 +382,35 @@ TEST_F(SplashScreenEx, CloseMarkMovesTheSplashToTheTaskbar)
     EXPECT_TRUE(bDeleted);
 }
 
+TEST_F(SplashScreenEx, ClosingTheWindowOnlyHidesItUntilDismiss)
+{
+    // Closed from outside while shown, and after the close mark gave it a taskbar button.
+    for (bool bInTaskbar : {false, true}) {
+        SCOPED_TRACE(bInTaskbar ? "in the taskbar" : "shown");
+        bool bDeleted = false;
+        CTestSplash* p = MakeStarterSplash(&bDeleted);
+        HWND hWnd = p->GetSafeHwnd();
+        p->SetCloseMarkArea(RECT{335, 5, 360, 15});
+        p->Display();
+        if (bInTaskbar)
+            ::SendMessageA(hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(340, 10));
+
+        ::SendMessageA(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);   // what the taskbar button's Close sends
+        ::SendMessageA(hWnd, WM_CLOSE, 0, 0);
+        ASSERT_FALSE(bDeleted);
+        ASSERT_TRUE(::IsWindow(hWnd));
+        EXPECT_FALSE(::IsWindowVisible(hWnd));
+        EXPECT_FALSE(p->IsInTaskbar());
+
+        // Every later call of the owner still finds the object.
+        p->SetStatusText("Stopping Wayfarer...");
+        EXPECT_STREQ("Stopping Wayfarer...", p->GetStatusText());
+        p->HoldFor(50);
+        EXPECT_TRUE(p->IsDone());
+        p->Dismiss();
+        EXPECT_FALSE(::IsWindow(hWnd));
+        EXPECT_TRUE(bDeleted);
+    }
+}
+
 }  // namespace
