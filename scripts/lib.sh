@@ -42,6 +42,7 @@ wine_env_start() {
     export DISPLAY=":$n"
     wineserver -p >/dev/null 2>&1
     wineboot -i >/dev/null 2>&1 || true
+    wine_profile_real || return 1
     # A crash must fail a test, not hang it behind a dialog.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     # Xvfb has no window manager: unmanaged windows spare Wine a two-second wait for one
@@ -50,6 +51,20 @@ wine_env_start() {
     # A server that has just built the prefix keeps the service database locked (the task
     # scheduler then never starts): begin the run with a fresh one.
     wine_server_restart
+}
+
+# A new prefix links the user's Documents, Desktop, Pictures... to the home folder of this
+# machine. A program under test that deletes in one of them would delete real files here:
+# each link becomes an empty folder of the prefix's own. Wine leaves real folders alone.
+wine_profile_real() {
+    local link
+    while IFS= read -r -d '' link; do
+        rm -f "$link" && mkdir -p "$link"
+    done < <(find "$WINEPREFIX/drive_c/users" -type l -print0 2>/dev/null)
+    if [ -n "$(find "$WINEPREFIX/drive_c/users" -type l 2>/dev/null)" ]; then
+        echo "wine_env_start: links left in the prefix's profile folders" >&2
+        return 1
+    fi
 }
 
 # Restarts the prefix's wineserver, e.g. to apply a changed drive setting.
