@@ -124,6 +124,104 @@ CChild::~CChild()
     ::CloseHandle(m_h);
 }
 
+std::string Describe(const std::vector<UiBox>& boxes)
+{
+    std::string s;
+    for (const UiBox& b : boxes) {
+        std::string sText = b.Text();
+        for (size_t n = sText.find('\n'); n != std::string::npos; n = sText.find('\n', n + 2))
+            sText.replace(n, 1, "\\n");
+        s += "\n  [pid " + std::to_string(b.processId) + ", " + b.className + "] \"" + b.caption + "\": \"" + sText +
+             "\"";
+        if (b.pressed)
+            s += " (pressed " + std::to_string(b.pressed) + ")";
+    }
+    return s;
+}
+
+namespace {
+
+void ListKey(HKEY hKey, const std::string& sName, bool bWithData, std::set<std::string>& out)
+{
+    out.insert(sName);
+    for (DWORD i = 0;; ++i) {
+        char szValue[16384];
+        DWORD cchValue = sizeof(szValue);
+        BYTE data[8192];
+        DWORD cbData = sizeof(data);
+        DWORD dwType = 0;
+        LONG r = ::RegEnumValueA(hKey, i, szValue, &cchValue, nullptr, &dwType, data, &cbData);
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        std::string sEntry = sName + " : " + std::string(szValue, cchValue);
+        if (bWithData && r == ERROR_SUCCESS)
+            sEntry += " = " + std::string(reinterpret_cast<const char*>(data), cbData);
+        out.insert(sEntry);
+    }
+    std::vector<std::string> subkeys;
+    for (DWORD i = 0;; ++i) {
+        char szSub[256];
+        DWORD cchSub = sizeof(szSub);
+        if (::RegEnumKeyExA(hKey, i, szSub, &cchSub, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subkeys.emplace_back(szSub, cchSub);
+    }
+    for (const std::string& sSub : subkeys) {
+        HKEY hSub = nullptr;
+        if (::RegOpenKeyExA(hKey, sSub.c_str(), 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
+            ListKey(hSub, sName + "\\" + sSub, bWithData, out);
+            ::RegCloseKey(hSub);
+        }
+    }
+}
+
+void ListFiles(const std::string& sFolder, const std::string& sRelative, std::set<std::string>& out)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((sFolder + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string sName = fd.cFileName;
+        if (sName == "." || sName == "..")
+            continue;
+        std::string sRel = sRelative.empty() ? sName : sRelative + "\\" + sName;
+        out.insert(sRel);
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            ListFiles(sFolder + "\\" + sName, sRel, out);
+    } while (::FindNextFileA(h, &fd));
+    ::FindClose(h);
+}
+
+}  // namespace
+
+std::set<std::string> ListRegistry(HKEY hRoot, const char* pszKey, bool bWithData)
+{
+    std::set<std::string> out;
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExA(hRoot, pszKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        ListKey(hKey, pszKey, bWithData, out);
+        ::RegCloseKey(hKey);
+    }
+    return out;
+}
+
+std::set<std::string> ListFolder(const std::string& sFolder)
+{
+    std::set<std::string> out;
+    ListFiles(sFolder, "", out);
+    return out;
+}
+
+std::vector<std::string> Added(const std::set<std::string>& before, const std::set<std::string>& after)
+{
+    std::vector<std::string> added;
+    for (const std::string& s : after)
+        if (!before.count(s))
+            added.push_back(s);
+    return added;
+}
+
 HANDLE StartProcess(const std::string& sProgram, const std::string& sArgs, const std::string& sFolder)
 {
     std::string sCmd = "\"" + sProgram + "\"";

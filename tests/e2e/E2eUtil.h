@@ -3,6 +3,9 @@
 // write, and the watcher field of the product's shared data block read from outside.
 #include <windows.h>
 
+#include "UiDriver.h"
+
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,17 @@ public:
 private:
     HANDLE m_h;
 };
+
+// Each box on a line of its own: process, class, caption and texts, as a failure shows them.
+std::string Describe(const std::vector<UiBox>& boxes);
+
+// Every key below hRoot\pszKey ("key\sub"), and every value ("key\sub : name" with
+// " = data" when bWithData), for comparing what a run left behind.
+std::set<std::string> ListRegistry(HKEY hRoot, const char* pszKey, bool bWithData);
+// Every file and folder below sFolder ("sub\file"); links are listed, never entered.
+std::set<std::string> ListFolder(const std::string& sFolder);
+// What is in after and not in before.
+std::vector<std::string> Added(const std::set<std::string>& before, const std::set<std::string>& after);
 
 // Starts a program without waiting; returns the process handle (caller closes) or null.
 HANDLE StartProcess(const std::string& sProgram, const std::string& sArgs, const std::string& sFolder);
