@@ -42,48 +42,10 @@ const DWORD kThisEditionLs = 0x00020000;           // 2.0
 const int kStopperWaitAttempts = 10;
 const DWORD kHoldStartedTextMs = 2000;
 
-// Takes a mutex without waiting and gives it back when the scope ends. Closing the handle
-// alone would leave the mutex owned by this thread until the process ends.
-class CHeldMutex {
-public:
-    explicit CHeldMutex(const char* pszName) : m_hMutex(CreatePortableMutex(pszName)) {}
-    ~CHeldMutex()
-    {
-        if (m_bHeld)
-            ::ReleaseMutex(m_hMutex.Get());
-    }
-    CHeldMutex(const CHeldMutex&) = delete;
-    CHeldMutex& operator=(const CHeldMutex&) = delete;
-    bool Exists() const { return static_cast<bool>(m_hMutex); }
-    // True when taken, also from an owner that died without giving it back.
-    bool TryTake()
-    {
-        DWORD dwWait = ::WaitForSingleObject(m_hMutex.Get(), 0);
-        m_bHeld = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
-        return m_bHeld;
-    }
-
-private:
-    CUniqueHandle m_hMutex;
-    bool m_bHeld = false;
-};
-
 bool IsExistingFile(const CString& sPath)
 {
     DWORD dwAttributes = ::GetFileAttributesA(sPath.c_str());
     return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-CString ReadTessalyValue(const char* pszName)
-{
-    CString sValue;
-    TsRegGetString(sValue, HKEY_CURRENT_USER, kTessalyRegKey, pszName);
-    return sValue;
-}
-
-void WriteTessalyValue(const char* pszName, const char* pszValue)
-{
-    TsRegSetString(pszValue, HKEY_CURRENT_USER, kTessalyRegKey, pszName);
 }
 
 // The watcher window of a product that runs now, or null; a dead handle is cleared.
@@ -125,6 +87,33 @@ void WaitForRunningStopper()
 }
 
 }  // namespace
+
+CString ReadTessalyValue(const char* pszName)
+{
+    CString sValue;
+    TsRegGetString(sValue, HKEY_CURRENT_USER, kTessalyRegKey, pszName);
+    return sValue;
+}
+
+void WriteTessalyValue(const char* pszName, const char* pszValue)
+{
+    TsRegSetString(pszValue, HKEY_CURRENT_USER, kTessalyRegKey, pszName);
+}
+
+CHeldMutex::CHeldMutex(const char* pszName) : m_hMutex(CreatePortableMutex(pszName)) {}
+
+CHeldMutex::~CHeldMutex()
+{
+    if (m_bHeld)
+        ::ReleaseMutex(m_hMutex.Get());
+}
+
+bool CHeldMutex::TryTake()
+{
+    DWORD dwWait = ::WaitForSingleObject(m_hMutex.Get(), 0);
+    m_bHeld = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
+    return m_bHeld;
+}
 
 HANDLE CreatePortableMutex(const char* pszName)
 {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "framework/CString.h"
+#include "framework/Unique.h"
 
 // The product's per-user key, where the portable run is recorded.
 extern const char kTessalyRegKey[];         // "Software\Norvane Works\Tessaly"
@@ -16,6 +17,27 @@ extern const char kThisEditionVersion[];    // "6-10-2"
 // Creates (or opens) one of the starter's named mutexes: everyone may use it, it is not
 // owned, and it carries the low integrity label. Null when it cannot be created.
 HANDLE CreatePortableMutex(const char* pszName);
+
+// Takes a mutex without waiting and gives it back when the scope ends. Closing the handle
+// alone would leave the mutex owned by this thread until the process ends.
+class CHeldMutex {
+public:
+    explicit CHeldMutex(const char* pszName);
+    ~CHeldMutex();
+    CHeldMutex(const CHeldMutex&) = delete;
+    CHeldMutex& operator=(const CHeldMutex&) = delete;
+    bool Exists() const { return static_cast<bool>(m_hMutex); }
+    // True when taken, also from an owner that died without giving it back.
+    bool TryTake();
+
+private:
+    CUniqueHandle m_hMutex;
+    bool m_bHeld = false;
+};
+
+// A value of the product's per-user key (empty when missing), and writing one.
+CString ReadTessalyValue(const char* pszName);
+void WriteTessalyValue(const char* pszName, const char* pszValue);
 
 // Records the portable data folder for the product's programs ("RootUserDataDirPort"), or
 // removes the record for an empty folder; then the running product forgets the master

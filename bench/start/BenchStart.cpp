@@ -2,7 +2,7 @@
 // unpacking the same package, alternately in one run under the same Wine. The unpacking is
 // the work that has to be done; the rest of the start (mutexes, registry, data folder,
 // language, the tray program and the wait for its watcher) is overhead. Prints both medians
-// and their ratio.
+// and their ratio, and the time of the silent kill that follows each start.
 //
 // usage: bench_start PACKAGE [RUNS]     (the package must hold TessTaskBarIcon.exe)
 #include <windows.h>
@@ -102,15 +102,18 @@ double TimeRunSfx(const std::string& sFolder)
     return Seconds(a, b);
 }
 
-double TimeStart()
+// One run of the starter from the drive with the given arguments, till its end.
+double TimeStarter(const char* pszArgs)
 {
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    char szCmd[] = "\"R:\\wfstart.exe\" /silent";
+    std::string sCmd = std::string("\"R:\\wfstart.exe\" ") + pszArgs;
+    std::vector<char> szCmd(sCmd.begin(), sCmd.end());
+    szCmd.push_back('\0');
     LARGE_INTEGER a, b;
     ::QueryPerformanceCounter(&a);
-    if (!::CreateProcessA(nullptr, szCmd, nullptr, nullptr, FALSE, 0, nullptr, "R:\\", &si, &pi)) {
+    if (!::CreateProcessA(nullptr, szCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, "R:\\", &si, &pi)) {
         std::printf("cannot start wfstart: %lu\n", ::GetLastError());
         return 0;
     }
@@ -151,23 +154,27 @@ int Bench(const char* pszPackage, int nRuns, const std::string& sStick)
     std::printf("package: %.1f MB; %d runs of each, alternating; the first of each is a warm-up\n",
                 static_cast<double>(fad.nFileSizeLow) / (1 << 20), nRuns);
 
-    std::vector<double> unpack, start;
+    std::vector<double> unpack, start, kill;
     for (int i = 0; i <= nRuns; ++i) {
         CleanHost(sStartHost);
         double dUnpack = TimeRunSfx(sSfxHost);
-        double dStart = TimeStart();
+        double dStart = TimeStarter("/silent");
+        // The stop that takes it all away again: the tray closed, the files deleted.
+        double dKill = TimeStarter("/silent kill");
         if (i == 0)
             continue;
         unpack.push_back(dUnpack);
         start.push_back(dStart);
-        std::printf("run %d: RunSfx alone %.3f s, silent start %.3f s\n", i, dUnpack, dStart);
+        kill.push_back(dKill);
+        std::printf("run %d: RunSfx alone %.3f s, silent start %.3f s, silent kill %.3f s\n", i, dUnpack, dStart,
+                    dKill);
     }
     CleanHost(sStartHost);
     RemoveTree(sSfxHost);
     double dUnpack = Median(unpack);
     double dStart = Median(start);
-    std::printf("median: RunSfx alone %.3f s, silent start %.3f s, overhead %.3f s\n", dUnpack, dStart,
-                dStart - dUnpack);
+    std::printf("median: RunSfx alone %.3f s, silent start %.3f s, overhead %.3f s, silent kill %.3f s\n", dUnpack,
+                dStart, dStart - dUnpack, Median(kill));
     std::printf("ratio start / unpack: %.3f (target at most 1.5)\n", dStart / dUnpack);
     return 0;
 }

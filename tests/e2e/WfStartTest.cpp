@@ -7,12 +7,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <shlobj.h>
 
 #include "E2eUtil.h"
+#include "ProfileFolders.h"
 #include "Strings/SafeRegKey.h"
 #include "Strings/TsAnsiPath.h"
 #include "Strings/TsLog.h"
@@ -20,6 +22,7 @@
 #include "Strings/TsSharedData.h"
 #include "TestUtil.h"
 #include "UiDriver.h"
+#include "framework/Unique.h"
 #include "tests/unit/Strings/WineDrive.h"
 
 namespace {
@@ -31,6 +34,7 @@ const char kTessalyKey[] = "Software\\Norvane Works\\Tessaly";
 const char kDataFolder[] = "R:\\My Tessaly Data\\Default Profile";
 const char kAddOnClsid[] = "{3f9a61c4-2b07-11d4-a85e-0050d2c71f3b}";
 const char kSplashClass[] = "SplashScreenExClass";
+const char kSetupProgressCaption[] = "Tessaly Setup";
 const char kGreetingCaption[] = "Wayfarer Greeting";
 const char kLicenseCaption[] = "Tessaly End User License Agreement";
 
@@ -115,20 +119,28 @@ struct StarterRun {
     DWORD dwMs = 0;
     std::vector<UiBox> boxes;
 
-    // The boxes and dialogs, without the splash and the setup's progress window: every
-    // unpack shows that one, and whether the driver sees it depends on how long it takes.
-    // When it goes while the driver reads it, the record is empty.
+    // The boxes and dialogs that ask or tell the user something: not the splash, and not the
+    // setup's progress window, which every unpack shows for as long as it runs (the driver
+    // sees it only when one of its looks falls into that time).
     std::vector<UiBox> Dialogs() const
     {
         std::vector<UiBox> v;
         for (const UiBox& b : boxes)
-            if (b.className != kSplashClass && !IsProgressWindow(b))
+            if (b.className != kSplashClass && !IsSetupProgress(b))
                 v.push_back(b);
         return v;
     }
-    static bool IsProgressWindow(const UiBox& b)
+    static bool IsSetupProgress(const UiBox& b)
     {
-        return b.buttons.empty() && (b.caption == "Tessaly Setup" || (b.caption.empty() && b.texts.empty()));
+        return b.buttons.empty() && (b.caption == kSetupProgressCaption || (b.caption.empty() && b.texts.empty()));
+    }
+    // Passes when the run showed no box or dialog; otherwise names each one.
+    ::testing::AssertionResult NoDialogs() const
+    {
+        std::vector<UiBox> v = Dialogs();
+        if (v.empty())
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "unexpected:" << e2e::Describe(v);
     }
     // What the dialogs said, for failure messages.
     std::string DialogText() const
@@ -175,6 +187,12 @@ protected:
         for (const char* pszName : {"TessTaskBarIcon", "Keycards"})
             ::CopyFileA(e2e::StandInPath(pszName).c_str(), (s_sProgramFiles + "\\" + pszName + ".exe").c_str(), FALSE);
         testutil::WriteFileBytes(s_sProgramFiles + "\\readme.txt", "Tessaly program files\r\n");
+        // The browser add-on's folders, which a stop before the unpack record emptied by name,
+        // and a deeper tree that only the record reaches.
+        testutil::WriteFileBytes(s_sProgramFiles + "\\Firefox\\install.rdf", "<RDF/>\r\n");
+        testutil::WriteFileBytes(s_sProgramFiles + "\\Firefox\\components\\tessaly.js", "// add-on\r\n");
+        testutil::WriteFileBytes(s_sProgramFiles + "\\Firefox\\chrome\\tessaly.manifest", "content tessaly\r\n");
+        testutil::WriteFileBytes(s_sProgramFiles + "\\Data\\deep\\deeper\\notes.txt", "deep\r\n");
         std::string sBlob;
         unsigned n = 12345;
         for (int i = 0; i < 300000; ++i) {
@@ -216,7 +234,7 @@ protected:
             EndRecordedProcesses(sProgram);
         EndRecordedProcesses(HostFolder() + "\\TessTaskBarIcon.exe");
         ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Norvane Works");
-        ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Norvane Works\\Tessaly", "Common AppData Path");
+        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Norvane Works");
         ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
                                                           "Browser Helper Objects\\") + kAddOnClsid).c_str());
         ::RegDeleteTreeA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kAddOnClsid).c_str());
@@ -268,7 +286,7 @@ protected:
         WriteIni("[Path]\r\n");
         StarterRun run = RunStarter("/silent");
         ASSERT_TRUE(run.bEnded);
-        ASSERT_TRUE(run.Dialogs().empty());
+        ASSERT_TRUE(run.NoDialogs());
         ASSERT_NE(nullptr, e2e::WaitForWatcher(5000));
     }
 
@@ -298,7 +316,7 @@ TEST_F(WfStart, FirstStartCreatesTheDataFolderUnpacksRecordsAndStartsTheTray)
     StarterRun run = RunStarter("");
     ASSERT_TRUE(run.bEnded);
     EXPECT_EQ(0u, run.dwExitCode);
-    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+    EXPECT_TRUE(run.NoDialogs());
     EXPECT_TRUE(run.SplashShown());
     // The started text is held for two seconds before the end.
     EXPECT_GE(run.dwMs, 2000u);
@@ -360,7 +378,7 @@ TEST_F(WfStart, ASecondStarterWhileTheFirstRunsIsRefused)
     ASSERT_TRUE(second);
     EXPECT_TRUE(e2e::WaitForExit(second.Get(), 30000));
     std::vector<UiBox> boxes = driver.Boxes();
-    ASSERT_EQ(2u, boxes.size());
+    ASSERT_EQ(2u, boxes.size()) << e2e::Describe(boxes);
     EXPECT_EQ("Wayfarer", boxes[1].caption);
     EXPECT_EQ("Wayfarer starter is already running", boxes[1].Text());
     EXPECT_EQ(::GetProcessId(second.Get()), boxes[1].processId);
@@ -380,7 +398,7 @@ TEST_F(WfStart, AStartFromTheSameDriveWhileTheProductRunsOnlySignalsIt)
 
     StarterRun run = RunStarter("");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+    EXPECT_TRUE(run.NoDialogs());
     EXPECT_FALSE(run.SplashShown());
     EXPECT_TRUE(e2e::WaitForRecord(sTray, "message 0x504 wParam=0x0 lParam=0x0", 5000));
     EXPECT_EQ(1, CountLines(sTray, "start "));
@@ -402,7 +420,7 @@ TEST_F(WfStart, AStartFromAnotherDriveStopsTheRunningProductAndTakesOver)
     WriteIni("[Path]\r\n");
     StarterRun run = RunStarter("/silent");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+    EXPECT_TRUE(run.NoDialogs());
     EXPECT_TRUE(e2e::RecordHas(sOldTray, "close"));
     EXPECT_TRUE(e2e::WaitForExit(oldTray.Get(), 5000));
     EXPECT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
@@ -445,7 +463,7 @@ TEST_F(WfStart, AStaleRecordWithADeadWatcherDoesNotBlockTheStart)
     WriteIni("[Path]\r\n");
     StarterRun run = RunStarter("/silent");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+    EXPECT_TRUE(run.NoDialogs());
     HWND hWatcher = e2e::WaitForWatcher(5000);
     ASSERT_NE(nullptr, hWatcher);
     EXPECT_NE(hGone, hWatcher);
@@ -460,7 +478,7 @@ TEST_F(WfStart, NoDataFolderAndNoPackageIsReported)
     StarterRun run = RunStarter("");
     ASSERT_TRUE(run.bEnded);
     std::vector<UiBox> boxes = run.Dialogs();
-    ASSERT_EQ(1u, boxes.size());
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
     EXPECT_EQ("Wayfarer", boxes[0].caption);
     EXPECT_EQ(std::string("Wayfarer User Data Folder '") + kDataFolder + "' does not exist.", boxes[0].Text());
     EXPECT_FALSE(testutil::FolderExists("R:\\My Tessaly Data"));
@@ -478,7 +496,7 @@ TEST_F(WfStart, TheLicenceMustBeAcceptedAndTheGreetingComesOnce)
     StarterRun declined = RunStarter("", AnswerByCaption({{kGreetingCaption, IDOK}, {kLicenseCaption, IDCANCEL}}));
     ASSERT_TRUE(declined.bEnded);
     std::vector<UiBox> boxes = declined.Dialogs();
-    ASSERT_EQ(2u, boxes.size());
+    ASSERT_EQ(2u, boxes.size()) << e2e::Describe(boxes);
     EXPECT_EQ(kGreetingCaption, boxes[0].caption);
     EXPECT_EQ(kLicenseCaption, boxes[1].caption);
     EXPECT_EQ("TESSALY END USER LICENSE AGREEMENT\r\n\r\n1. You may use this copy of Tessaly on any computer.\r\n"
@@ -493,7 +511,7 @@ TEST_F(WfStart, TheLicenceMustBeAcceptedAndTheGreetingComesOnce)
     StarterRun accepted = RunStarter("", AnswerByCaption({{kLicenseCaption, IDOK}}));
     ASSERT_TRUE(accepted.bEnded);
     boxes = accepted.Dialogs();
-    ASSERT_EQ(1u, boxes.size());
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
     EXPECT_EQ(kLicenseCaption, boxes[0].caption);
     EXPECT_EQ("TRUE", IniValue("R:\\Portable.ini", "Greeting", "license_approved"));
     EXPECT_TRUE(accepted.SplashShown());
@@ -524,7 +542,7 @@ TEST_F(WfStart, SilentStartShowsNoSplashYetStillShowsItsMessages)
     ASSERT_TRUE(run.bEnded);
     EXPECT_FALSE(run.SplashShown());
     std::vector<UiBox> boxes = run.Dialogs();
-    ASSERT_EQ(1u, boxes.size());
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
     EXPECT_EQ("Timeout waiting for Wayfarer Taskbar Icon\n", boxes[0].Text());
     EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
 }
@@ -579,7 +597,7 @@ TEST_F(WfStartDesktopEdition, AnOlderEditionDeclinedTwiceRunsWithTheDriveData)
     StarterRun run = RunStarter("/silent", AnswerByCaption({{"Tessaly Warning", IDNO}}));
     ASSERT_TRUE(run.bEnded);
     std::vector<UiBox> boxes = run.Dialogs();
-    ASSERT_EQ(2u, boxes.size());
+    ASSERT_EQ(2u, boxes.size()) << e2e::Describe(boxes);
     EXPECT_EQ("Tessaly Warning", boxes[0].caption);
     EXPECT_EQ(kOldFixedText, boxes[0].Text());
     EXPECT_TRUE(boxes[0].HasButton(IDYES) && boxes[0].HasButton(IDNO));
@@ -601,7 +619,7 @@ TEST_F(WfStartDesktopEdition, AnOlderEditionAcceptedStartsTheInstallerAndNothing
     StarterRun run = RunStarter("/silent", AnswerByCaption({{"Tessaly Warning", IDYES}}));
     ASSERT_TRUE(run.bEnded);
     std::vector<UiBox> boxes = run.Dialogs();
-    ASSERT_EQ(1u, boxes.size());
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
     EXPECT_EQ(kOldFixedText, boxes[0].Text());
 
     const std::string sInstaller = HostFolder() + "\\AiTessaly-Portable.exe";
@@ -619,7 +637,7 @@ TEST_F(WfStartDesktopEdition, TheSameEditionIsNotOfferedTheUpgrade)
     InstallDesktopEdition(2);
     StarterRun run = RunStarter("/silent");
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+    EXPECT_TRUE(run.NoDialogs());
     EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
     EXPECT_EQ(1, CountLines(m_sDesktop + "\\TessTaskBarIcon.exe", "publish "));
 }
@@ -639,7 +657,7 @@ TEST_F(WfStart, TheU3RoadUsesThePlatformsFoldersAndStartsNothing)
     ::SetEnvironmentVariableA("U3_HOST_EXEC_PATH", nullptr);
     ::SetEnvironmentVariableA("U3_DEVICE_DOCUMENT_PATH", nullptr);
     ASSERT_TRUE(run.bEnded);
-    EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+    EXPECT_TRUE(run.NoDialogs());
 
     const char kU3Data[] = "R:\\Documents\\My Tessaly Data\\Default Profile";
     EXPECT_TRUE(testutil::FileExists(std::string(kU3Data) + "\\TessalyDataHere.txt"));
@@ -809,7 +827,7 @@ TEST_F(WfStart, ShowSplashFromTheDriveSettings)
         WriteIni(c.ini);
         StarterRun run = RunStarter(c.args);
         ASSERT_TRUE(run.bEnded);
-        EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+        EXPECT_TRUE(run.NoDialogs());
         EXPECT_EQ(c.splash, run.SplashShown());
         EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
         CleanHost();
@@ -840,13 +858,336 @@ TEST_F(WfStart, UnpackToChoosesTheHostFolder)
         m_programsToEnd.push_back(c.folder + "\\TessTaskBarIcon.exe");
         StarterRun run = RunStarter("/silent");
         ASSERT_TRUE(run.bEnded);
-        EXPECT_TRUE(run.Dialogs().empty()) << run.DialogText();
+        EXPECT_TRUE(run.NoDialogs());
         EXPECT_EQ(c.folder, Tessaly("PorvinHostPath"));
         EXPECT_TRUE(testutil::FileExists(c.folder + "\\readme.txt"));
         CleanHost();
         testutil::RemoveTree(c.folder);
     }
     EXPECT_FALSE(testutil::FolderExists("C:\\Elsewhere"));
+}
+
+// --- the stop ----------------------------------------------------------------------------
+
+std::string ShellFolder(int nCsidl)
+{
+    char sz[MAX_PATH] = "";
+    ::SHGetFolderPathA(nullptr, nCsidl, nullptr, SHGFP_TYPE_CURRENT, sz);
+    return sz;
+}
+
+bool KeyExists(HKEY hRoot, const char* pszKey)
+{
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExA(hRoot, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(hKey);
+    return true;
+}
+
+void SetMakerValue(const char* pszName, const std::string& sValue)
+{
+    HKEY hKey;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Norvane Works", 0, nullptr, 0, KEY_WRITE,
+                                               nullptr, &hKey, nullptr));
+    ::RegSetValueExA(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(sValue.c_str()),
+                     static_cast<DWORD>(sValue.size() + 1));
+    ::RegCloseKey(hKey);
+}
+
+std::string SetupLog()
+{
+    CString sTemp;
+    GetWritableTempFolder(sTemp);
+    return testutil::ReadFileOrEmpty(std::string(sTemp.c_str()) + "\\_ts.log");
+}
+
+const char kElevationPolicyKey[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy";
+
+// What the product could leave behind on this host: the registry of the user, the machine
+// keys the start writes, and the user's folders.
+struct HostListing {
+    std::set<std::string> user;
+    std::set<std::string> machine;
+    std::set<std::string> files;
+
+    static HostListing Take()
+    {
+        HostListing l;
+        l.user = e2e::ListRegistry(HKEY_CURRENT_USER, "Software", true);
+        // Of the machine, what the start writes there.
+        for (const char* pszKey : {"Software\\Norvane Works", kElevationPolicyKey})
+            for (const std::string& s : e2e::ListRegistry(HKEY_LOCAL_MACHINE, pszKey, true))
+                l.machine.insert(s);
+        CString sTemp;
+        GetWritableTempFolder(sTemp);
+        for (const std::string& sFolder : {std::string(sTemp.c_str()), ShellFolder(CSIDL_APPDATA),
+                                           ShellFolder(CSIDL_LOCAL_APPDATA), ShellFolder(CSIDL_PERSONAL)})
+            for (const std::string& s : e2e::ListFolder(sFolder))
+                l.files.insert(sFolder + "\\" + s);
+        return l;
+    }
+};
+
+std::string Lines(const std::vector<std::string>& v)
+{
+    std::string s;
+    for (const std::string& line : v)
+        s += "\n  " + line;
+    return s;
+}
+
+TEST_F(WfStart, StartThenKillLeavesNothingButTheLogAndTheEmptyHostFolder)
+{
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    // The browser's policy key is there on Windows; Wine has none until someone writes one.
+    HKEY hPolicy = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kElevationPolicyKey, 0, nullptr, 0, KEY_WRITE,
+                                               nullptr, &hPolicy, nullptr));
+    ::RegCloseKey(hPolicy);
+    const HostListing before = HostListing::Take();
+    const std::string sHost = HostFolder();
+    const std::string sTray = sHost + "\\TessTaskBarIcon.exe";
+
+    StarterRun start = RunStarter("/silent");
+    ASSERT_TRUE(start.bEnded);
+    ASSERT_TRUE(start.NoDialogs());
+    ASSERT_NE(nullptr, e2e::WaitForWatcher(5000));
+    ASSERT_TRUE(testutil::FileExists(sHost + "\\Firefox\\components\\tessaly.js"));
+    ASSERT_TRUE(testutil::FileExists(sHost + "\\Data\\deep\\deeper\\notes.txt"));
+    ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Norvane Works\\Tessaly"));
+
+    StarterRun kill = RunStarter("kill");
+    ASSERT_TRUE(kill.bEnded);
+    EXPECT_EQ(0u, kill.dwExitCode);
+    EXPECT_TRUE(kill.NoDialogs());
+    EXPECT_TRUE(kill.SplashShown());
+    EXPECT_GE(kill.dwMs, 2000u);   // the stopped text is held
+    EXPECT_TRUE(e2e::RecordHas(sTray, "close"));
+    EXPECT_EQ(nullptr, e2e::ReadWatcherField().hWnd);
+
+    // The records of the stand-ins are the test's own instruments, not the product's files.
+    for (const char* pszRecord : {"\\TessTaskBarIcon.exe.rec", "\\Keycards.exe.rec"})
+        ::DeleteFileA((sHost + pszRecord).c_str());
+    EXPECT_TRUE(testutil::FolderExists(sHost));
+    EXPECT_EQ("", Lines(e2e::Added({}, e2e::ListFolder(sHost))));
+    for (const char* pszValue : {"TessalyPortableStarterPath", "PorvinHostPath", "Common AppData Path"}) {
+        SCOPED_TRACE(pszValue);
+        EXPECT_EQ("<none>", Tessaly(pszValue));
+    }
+    EXPECT_EQ("<none>", RegValue(HKEY_LOCAL_MACHINE, kTessalyKey, "Common AppData Path"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Norvane Works"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Norvane Works"));
+
+    // Nothing else either: only the setup log and the host folder the stop keeps are new.
+    const HostListing after = HostListing::Take();
+    std::vector<std::string> files = e2e::Added(before.files, after.files);
+    CString sTemp;
+    GetWritableTempFolder(sTemp);
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [&](const std::string& s) {
+                                   // The simulated stick lies in the temporary folder too.
+                                   return s == std::string(sTemp.c_str()) + "\\_ts.log" || s == sHost ||
+                                          s.compare(0, m_stick.Path().size() + 1, m_stick.Path() + "\\") == 0;
+                               }),
+                files.end());
+    EXPECT_EQ("", Lines(files));
+    EXPECT_EQ("", Lines(e2e::Added(before.user, after.user)));
+    EXPECT_EQ("", Lines(e2e::Added(before.machine, after.machine)));
+}
+
+TEST_F(WfStart, KillEndsWithTheDesktopEditionOrTheFinalCleanup)
+{
+    // The desktop edition's own tray program, which the stop restarts when asked to.
+    CTempDir desktop;
+    const std::string sDesktopTray = desktop / "TessTaskBarIcon.exe";
+    ASSERT_TRUE(::CopyFileA(e2e::StandInPath("TessTaskBarIcon").c_str(), sDesktopTray.c_str(), FALSE));
+    m_programsToEnd.push_back(sDesktopTray);
+    const char kSetupEventName[] = "{5E8B0F21-7C64-4b3a-9D02-6F1A4E87C3B5}-TsSetup";
+
+    struct Row {
+        const char* args;
+        const char* runTs;
+        const char* desktopData;
+        bool setupRunning;
+        bool restarted;
+        bool keyKept;
+    };
+    static const Row kRows[] = {
+        {"/silent kill", "", "", false, false, false},
+        {"kill", "1", "", false, false, false},            // no desktop data: the final cleanup
+        {"kill", "", "C:\\Tessaly Data", false, false, true},   // its data stays
+        {"kill", "1", "C:\\Tessaly Data", false, true, true},
+        {"kill", "1", "C:\\Tessaly Data", true, false, true},   // a setup runs: it starts the icon itself
+        {"kill", "1", "", true, false, true},
+    };
+    for (const Row& r : kRows) {
+        SCOPED_TRACE(std::string(r.args) + " _RunTs=" + r.runTs + " RootUserDataDir=" + r.desktopData +
+                     (r.setupRunning ? " setup running" : ""));
+        SetMakerValue("_RunTs", r.runTs);
+        SetMakerValue("TessalyFolder", desktop.Path() + "\\");
+        SetTessaly("RootUserDataDir", r.desktopData);
+        SetTessaly("TessalyPortableStarterPath", kDriveRoot);
+        CUniqueHandle hSetup(r.setupRunning ? ::CreateEventA(nullptr, FALSE, FALSE, kSetupEventName) : nullptr);
+
+        StarterRun run = RunStarter(r.args);
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_TRUE(run.NoDialogs());
+        EXPECT_EQ(std::string(r.args) == "kill", run.SplashShown());
+        EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+        EXPECT_EQ(r.keyKept, KeyExists(HKEY_CURRENT_USER, "Software\\Norvane Works"));
+        EXPECT_EQ(r.restarted ? 1 : 0, CountLines(sDesktopTray, "start "));
+        if (r.restarted) {
+            std::vector<std::string> rec = e2e::ReadRecord(sDesktopTray);
+            EXPECT_EQ(" folder=" + desktop.Path() + " args=", rec[0].substr(rec[0].find(' ', 6)));
+            EXPECT_NE(nullptr, e2e::WaitForWatcher(5000));
+        }
+        CleanHost();
+        ::DeleteFileA((sDesktopTray + ".rec").c_str());
+    }
+}
+
+TEST_F(WfStart, ASecondStopperChangesNothing)
+{
+    StartProduct();
+    // A stopper that runs now holds the stopper mutex.
+    CUniqueHandle hStopper(::CreateMutexA(nullptr, FALSE, "{A94E2B70-16D3-4c8e-8B51-E0F7C3926D44} TsPortableKiller"));
+    ASSERT_TRUE(hStopper);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hStopper.Get(), 0));
+    const std::set<std::string> user = e2e::ListRegistry(HKEY_CURRENT_USER, "Software\\Norvane Works", true);
+    const std::set<std::string> files = e2e::ListFolder(HostFolder());
+
+    StarterRun run = RunStarter("/silent kill");
+    ::ReleaseMutex(hStopper.Get());
+    ASSERT_TRUE(run.bEnded);
+    std::vector<UiBox> boxes = run.Dialogs();
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
+    EXPECT_EQ("Wayfarer", boxes[0].caption);
+    EXPECT_EQ("Wayfarer stopper is already running", boxes[0].Text());
+    EXPECT_FALSE(run.SplashShown());
+    EXPECT_TRUE(user == e2e::ListRegistry(HKEY_CURRENT_USER, "Software\\Norvane Works", true));
+    EXPECT_TRUE(files == e2e::ListFolder(HostFolder()));
+    EXPECT_FALSE(e2e::RecordHas(HostFolder() + "\\TessTaskBarIcon.exe", "close"));
+}
+
+TEST_F(WfStart, ABadHostFolderIsLeftAloneAndTheLogSaysWhy)
+{
+    CTempDir other;
+    ASSERT_TRUE(testutil::WriteFileBytes(other / "Keep\\keep.txt", "not the product's"));
+    ASSERT_TRUE(testutil::CreateFolders(other / "Linked"));
+    ASSERT_TRUE(testutil::MakeFolderLink(other / "Linked\\Tessaly", other / "Keep"));
+    ASSERT_TRUE(testutil::WriteFileBytes(other / "Host\\Tessaly\\keep.txt", "not the product's either"));
+    const std::string sDocuments = ShellFolder(CSIDL_PERSONAL);
+    ASSERT_FALSE(testutil::LiesInLink(sDocuments));
+    ASSERT_TRUE(testutil::WriteFileBytes(sDocuments + "\\letter.txt", "the user's"));
+
+    struct Row {
+        std::string folder;
+        const char* reason;
+        std::string kept;
+    };
+    const Row kRows[] = {
+        {sDocuments, " (not named Tessaly)", sDocuments + "\\letter.txt"},
+        {other / "Linked\\Tessaly", " (a link)", other / "Keep\\keep.txt"},
+        {other / "Host\\..\\Host\\Tessaly", " (not a full local path)", other / "Host\\Tessaly\\keep.txt"},
+    };
+    for (const Row& r : kRows) {
+        SCOPED_TRACE(r.folder);
+        SetTessaly("PorvinHostPath", r.folder);
+        StarterRun run = RunStarter("/silent kill");
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_TRUE(run.NoDialogs());
+        EXPECT_TRUE(testutil::FileExists(r.kept));
+        EXPECT_NE(std::string::npos, SetupLog().find("Host folder refused, nothing deleted: " + r.folder + r.reason));
+        EXPECT_EQ("<none>", Tessaly("PorvinHostPath"));
+    }
+    testutil::RemoveFolderLink(other / "Linked\\Tessaly");
+    ::DeleteFileA((sDocuments + "\\letter.txt").c_str());
+}
+
+class WfStopDesktopEdition : public WfStartDesktopEdition {};
+
+TEST_F(WfStopDesktopEdition, KillHandsTheDesktopEditionBackItsDataAndDeletesNothing)
+{
+    InstallDesktopEdition(2);
+    StarterRun start = RunStarter("/silent");
+    ASSERT_TRUE(start.bEnded);
+    ASSERT_TRUE(start.NoDialogs());
+    const std::string sTray = m_sDesktop + "\\TessTaskBarIcon.exe";
+    ASSERT_NE(nullptr, e2e::WaitForWatcher(5000));
+    ASSERT_EQ(1, CountLines(sTray, "start "));
+    // Program files of an earlier portable run on this host stay where they are.
+    ASSERT_TRUE(testutil::WriteFileBytes(HostFolder() + "\\readme.txt", "earlier run"));
+    SetTessaly("PorvinHostPath", HostFolder());
+    SetMakerValue("_RunTs", "1");
+    SetMakerValue("TessalyFolder", m_sDesktop);
+    SetTessaly("RootUserDataDir", "C:\\Tessaly Data");
+
+    StarterRun kill = RunStarter("/silent kill");
+    ASSERT_TRUE(kill.bEnded);
+    EXPECT_TRUE(kill.NoDialogs());
+    EXPECT_TRUE(testutil::FileExists(HostFolder() + "\\readme.txt"));
+    EXPECT_EQ(HostFolder(), Tessaly("PorvinHostPath"));
+    EXPECT_EQ("<none>", Tessaly("RootUserDataDirPort"));
+    EXPECT_EQ("<none>", Tessaly("TessalyPortableStarterPath"));
+    // Closed, then started again from the desktop edition's folder.
+    EXPECT_TRUE(e2e::RecordHas(sTray, "close"));
+    EXPECT_EQ(2, CountLines(sTray, "start "));
+    EXPECT_NE(nullptr, e2e::WaitForWatcher(5000));
+}
+
+TEST_F(WfStopDesktopEdition, CloseLogsTheDesktopEditionOffOrClosesThePortableProduct)
+{
+    // Without the desktop edition the running product is closed; its record stays.
+    StartProduct();
+    const std::string sTray = HostFolder() + "\\TessTaskBarIcon.exe";
+    StarterRun close = RunStarter("close");
+    ASSERT_TRUE(close.bEnded);
+    EXPECT_TRUE(close.NoDialogs());
+    EXPECT_FALSE(close.SplashShown());
+    EXPECT_TRUE(e2e::RecordHas(sTray, "close"));
+    EXPECT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    CleanHost();
+
+    // With it, the desktop edition goes back to its own data and keeps running.
+    InstallDesktopEdition(2);
+    StarterRun start = RunStarter("/silent");
+    ASSERT_TRUE(start.bEnded);
+    ASSERT_EQ(kDataFolder, Tessaly("RootUserDataDirPort"));
+    close = RunStarter("close");
+    ASSERT_TRUE(close.bEnded);
+    EXPECT_TRUE(close.NoDialogs());
+    EXPECT_EQ("<none>", Tessaly("RootUserDataDirPort"));
+    EXPECT_FALSE(e2e::RecordHas(m_sDesktop + "\\TessTaskBarIcon.exe", "close"));
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+}
+
+TEST_F(WfStart, ASplashClosedFromOutsideLetsTheRunFinish)
+{
+    // Closed as its taskbar button's Close would, while the run goes on.
+    auto closeSplash = [](const UiBox& box) {
+        if (box.className == kSplashClass)
+            ::PostMessageA(box.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return box.className == kSplashClass ? 0 : CUiDriver::PressDefault(box);
+    };
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    StarterRun start = RunStarter("", closeSplash);
+    ASSERT_TRUE(start.bEnded);
+    EXPECT_EQ(0u, start.dwExitCode);
+    EXPECT_TRUE(start.SplashShown());
+    EXPECT_TRUE(start.NoDialogs());
+    EXPECT_EQ(kDriveRoot, Tessaly("TessalyPortableStarterPath"));
+    ASSERT_NE(nullptr, e2e::WaitForWatcher(5000));
+
+    StarterRun kill = RunStarter("kill", closeSplash);
+    ASSERT_TRUE(kill.bEnded);
+    EXPECT_EQ(0u, kill.dwExitCode);
+    EXPECT_TRUE(kill.SplashShown());
+    EXPECT_TRUE(kill.NoDialogs());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Norvane Works"));
 }
 
 }  // namespace
