@@ -8,10 +8,17 @@ std::string WindowText(HWND hwnd)
 {
     char szText[4096] = "";
     DWORD_PTR n = 0;
-    if (!::SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof(szText), reinterpret_cast<LPARAM>(szText),
-                               SMTO_ABORTIFHUNG, 1000, &n))
+    if (::SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof(szText), reinterpret_cast<LPARAM>(szText),
+                              SMTO_ABORTIFHUNG, 1000, &n))
+        return std::string(szText, std::min<size_t>(n, sizeof(szText) - 1));
+    // A thread that is busy (a setup unpacking between its message checks) does not answer
+    // in time; the text the system keeps for a window of another process is still there.
+    DWORD dwPid = 0;
+    ::GetWindowThreadProcessId(hwnd, &dwPid);
+    if (dwPid == ::GetCurrentProcessId())
         return std::string();
-    return std::string(szText, std::min<size_t>(n, sizeof(szText) - 1));
+    int nLength = ::GetWindowTextA(hwnd, szText, sizeof(szText));
+    return std::string(szText, nLength > 0 ? static_cast<size_t>(nLength) : 0);
 }
 
 std::string ClassOf(HWND hwnd)
