@@ -193,6 +193,10 @@ void CUiDriver::Poll()
         if (!::IsWindow(hwnd))
             continue;
         UiBox box = Read(hwnd);
+        // A window that ended while it was read (a progress window at the end of its work)
+        // left nothing to read: no box that waits for an answer ends on its own.
+        if (!::IsWindow(hwnd) && box.caption.empty() && box.texts.empty() && box.buttons.empty())
+            continue;
         int id = responder ? responder(box) : 0;
         if (id) {
             HWND hButton = ::GetDlgItem(hwnd, id);
