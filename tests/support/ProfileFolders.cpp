@@ -15,26 +15,6 @@ bool IsLink(const std::string& sPath)
     return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-using UnixNameFn = char*(CDECL*)(LPCWSTR);
-
-UnixNameFn WineUnixName()
-{
-    return reinterpret_cast<UnixNameFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-}
-
-// The Unix path of a Windows path whose last part need not exist.
-std::string UnixPath(const std::string& s)
-{
-    size_t nSlash = s.find_last_of('\\');
-    WCHAR wsz[MAX_PATH];
-    ::MultiByteToWideChar(CP_ACP, 0, s.substr(0, nSlash).c_str(), -1, wsz, MAX_PATH);
-    char* p = WineUnixName()(wsz);
-    std::string r = p ? p : "";
-    ::HeapFree(::GetProcessHeap(), 0, p);
-    return r + "/" + s.substr(nSlash + 1);
-}
-
 }  // namespace
 
 bool LiesInLink(const std::string& sFolder)
@@ -44,32 +24,6 @@ bool LiesInLink(const std::string& sFolder)
             return true;
     }
     return false;
-}
-
-bool MakeFolderLink(const std::string& sLink, const std::string& sTarget)
-{
-    if (!WineUnixName())
-        return RunAndWait("cmd /c mklink /J \"" + sLink + "\" \"" + sTarget + "\"") == 0;
-    // Wine runs a Unix program named by its path; its process handle does not wait for the
-    // program, so the link is awaited.
-    RunAndWait("Z:\\bin\\ln -s \"" + UnixPath(sTarget) + "\" \"" + UnixPath(sLink) + "\"");
-    for (int i = 0; i < 250; ++i) {
-        if (IsLink(sLink))
-            return true;
-        ::Sleep(20);
-    }
-    return false;
-}
-
-void RemoveFolderLink(const std::string& sLink)
-{
-    if (!WineUnixName()) {
-        ::RemoveDirectoryA(sLink.c_str());
-        return;
-    }
-    RunAndWait("Z:\\bin\\rm -f \"" + UnixPath(sLink) + "\"");
-    for (int i = 0; i < 250 && ::GetFileAttributesA(sLink.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
-        ::Sleep(20);
 }
 
 std::vector<std::string> LinkedProfileFolders()

@@ -17,11 +17,6 @@ std::vector<std::string> LinkedProfileFolders();
 // True when the folder or a folder above it is a link (a reparse point).
 bool LiesInLink(const std::string& sFolder);
 
-// A folder link (a symbolic link under Wine, a junction on Windows) at sLink to sTarget;
-// true once it is there. RemoveFolderLink removes the link alone.
-bool MakeFolderLink(const std::string& sLink, const std::string& sTarget);
-void RemoveFolderLink(const std::string& sLink);
-
 // Stops the whole test program before its first test when a profile folder is a link.
 class CRealProfileFoldersCheck : public ::testing::Environment {
 public:
