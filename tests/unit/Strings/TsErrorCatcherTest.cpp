@@ -195,16 +195,26 @@ TEST(ErrorCatcher, HardAssertionReportsTheStackFromTheFailingFunction)
     ASSERT_TRUE(ParseFrameLine(lines[0], first)) << lines[0];
     EXPECT_EQ("strings_tests.exe", first.sModule);
     EXPECT_EQ(1u, first.nSection);
-    // The offset lies within the function, as its unwind record bounds it.
     HMODULE hSelf = ::GetModuleHandleA(nullptr);
+    const DWORD dwText = FirstSectionRva(hSelf);
+#ifdef _WIN64
+    // The offset lies within the function, as its unwind record bounds it.
     DWORD64 nImageBase = 0;
     PRUNTIME_FUNCTION pFunction = ::RtlLookupFunctionEntry(
         reinterpret_cast<DWORD64>(reinterpret_cast<void*>(&AssertInKnownFunction)), &nImageBase, nullptr);
     ASSERT_NE(nullptr, pFunction);
     ASSERT_EQ(reinterpret_cast<DWORD64>(hSelf), nImageBase);
-    const DWORD dwText = FirstSectionRva(hSelf);
-    EXPECT_GT(first.nOffset, pFunction->BeginAddress - dwText) << lines[0];
-    EXPECT_LE(first.nOffset, pFunction->EndAddress - dwText) << lines[0];
+    const DWORD dwBegin = pFunction->BeginAddress;
+    const DWORD dwEnd = pFunction->EndAddress;
+#else
+    // No unwind records on i686: the offset lies just after the function's start (it is a
+    // handful of instructions).
+    const DWORD dwBegin = static_cast<DWORD>(reinterpret_cast<const char*>(&AssertInKnownFunction) -
+                                             reinterpret_cast<const char*>(hSelf));
+    const DWORD dwEnd = dwBegin + 128;
+#endif
+    EXPECT_GT(first.nOffset, dwBegin - dwText) << lines[0];
+    EXPECT_LE(first.nOffset, dwEnd - dwText) << lines[0];
 
     // The next frame is this test, in the same module.
     FrameLine second;

@@ -50,6 +50,14 @@ TEST(CString, BufferAccess)
     EXPECT_STREQ("abc", s);
 }
 
+static DWORD WINAPI LockAndUnlock(void* p)
+{
+    auto* pcs = static_cast<CCriticalSection*>(p);
+    pcs->Lock();
+    pcs->Unlock();
+    return 1;
+}
+
 TEST(SingleLock, ReleasesOnScopeExit)
 {
     CCriticalSection cs;
@@ -59,12 +67,7 @@ TEST(SingleLock, ReleasesOnScopeExit)
     }
     // Another thread can take it now.
     bool bTaken = false;
-    HANDLE h = ::CreateThread(nullptr, 0, [](void* p) -> DWORD {
-        auto* pcs = static_cast<CCriticalSection*>(p);
-        pcs->Lock();
-        pcs->Unlock();
-        return 1;
-    }, &cs, 0, nullptr);
+    HANDLE h = ::CreateThread(nullptr, 0, LockAndUnlock, &cs, 0, nullptr);
     bTaken = ::WaitForSingleObject(h, 5000) == WAIT_OBJECT_0;
     ::CloseHandle(h);
     EXPECT_TRUE(bTaken);

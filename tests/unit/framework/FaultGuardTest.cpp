@@ -33,6 +33,22 @@ private:
 int ReadVolatile(const char* p) { return *static_cast<const volatile char*>(p); }
 void WriteVolatile(char* p) { *static_cast<volatile char*>(p) = 1; }
 
+struct ThreadArgs { char* pPage; bool bRan; DWORD dwCode; };
+
+DWORD WINAPI FaultInOwnGuard(void* p)
+{
+    auto* a = static_cast<ThreadArgs*>(p);
+    TsFaultInfo fault;
+    a->bRan = TsGuarded([&] { ReadVolatile(a->pPage); }, &fault);
+    a->dwCode = fault.dwCode;
+    return 0;
+}
+
+LONG WINAPI ExitWithFaultCode(EXCEPTION_POINTERS* p)
+{
+    ::ExitProcess(p->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION ? 0x5EE : 1);
+}
+
 }  // namespace
 
 TEST(FaultGuard, FaultsEndTheGuardedCodeAndSayWhatHappened)
@@ -91,15 +107,8 @@ TEST(FaultGuard, GuardsNestAndBelongToTheirThread)
     EXPECT_EQ(1, nOuterSteps);
 
     // A thread of its own gets a guard of its own, also while this thread is inside one.
-    struct ThreadArgs { char* pPage; bool bRan; DWORD dwCode; } args = {pages.NoAccess(), true, 0};
-    auto threadProc = [](void* p) -> DWORD {
-        auto* a = static_cast<ThreadArgs*>(p);
-        TsFaultInfo fault;
-        a->bRan = TsGuarded([&] { ReadVolatile(a->pPage); }, &fault);
-        a->dwCode = fault.dwCode;
-        return 0;
-    };
-    HANDLE hThread = ::CreateThread(nullptr, 0, static_cast<LPTHREAD_START_ROUTINE>(+threadProc), &args, 0, nullptr);
+    ThreadArgs args = {pages.NoAccess(), true, 0};
+    HANDLE hThread = ::CreateThread(nullptr, 0, FaultInOwnGuard, &args, 0, nullptr);
     ASSERT_NE(nullptr, hThread);
     EXPECT_TRUE(TsGuarded([&] { ::WaitForSingleObject(hThread, 30000); }));
     ::CloseHandle(hThread);
@@ -125,9 +134,7 @@ TEST(FaultGuard, OtherExceptionsPassThrough)
 TEST(FaultGuard, UnguardedFaultsAreLeftToTheProcess)
 {
     if (std::getenv("WF_FAULTGUARD_CHILD")) {
-        ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* p) -> LONG {
-            ::ExitProcess(p->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION ? 0x5EE : 1);
-        });
+        ::SetUnhandledExceptionFilter(ExitWithFaultCode);
         CFaultPages pages;
         TsGuarded([&] { ReadVolatile(pages.NoAccess()); });   // a guard was used and left
         ReadVolatile(pages.NoAccess());
