@@ -7,7 +7,46 @@
 #include "Strings/TsLog.h"
 #include "framework/Unique.h"
 #include "sfx/ReportSetupError.h"
-#include "sfx/SafeRemove.h"
+#include "Strings/TsSafeFs.h"
+
+namespace {
+
+void LogFolder(const std::string& sFolder)
+{
+    TsLogWrite("ForEachFile() - by mask ", (sFolder + "\\*.*").c_str(), 0, TRUE);
+}
+
+void ReportListFailed(const std::string& sFolder, DWORD dwError)
+{
+    ReportSetupError("File operation failed for ", (sFolder + "\\*.*").c_str(), dwError);
+}
+
+void LogEntryFailed(const std::string& sPath, const CSafeItem& item, DWORD dwError)
+{
+    const char* pszWhat = item.IsFolder() ? "ActDelFile() - can't remove directory"
+                          : item.IsLink() ? "ActDelFile() - can't remove link"
+                                          : "ActDelFile() - can't delete file";
+    TsLogWrite(pszWhat, sPath.c_str(), dwError, TRUE);
+}
+
+void LogFolderDone(const std::string&, bool bOk)
+{
+    TsLogWrite("ForEachFile() - ", bOk ? "OK" : "FAIL", 0, TRUE);
+}
+
+}  // namespace
+
+bool EmptySafeFolder(CSafeFolder& folder, bool bLog)
+{
+    SafeWalkLog log;
+    if (bLog) {
+        log.pfnFolder = LogFolder;
+        log.pfnListFailed = ReportListFailed;
+        log.pfnEntryFailed = LogEntryFailed;
+        log.pfnFolderDone = LogFolderDone;
+    }
+    return TsEmptySafeFolder(folder, log);
+}
 
 bool ForEachFile(const char* pszFolder, SfxFileAction pfnAction, void* pParameter)
 {

@@ -9,7 +9,7 @@
 #include "Strings/TsLog.h"
 #include "framework/CString.h"
 #include "framework/Unique.h"
-#include "sfx/SafeRemove.h"
+#include "Strings/TsSafeFs.h"
 #include "sfx/MappedFile.h"
 #include "sfx/ReportSetupError.h"
 #include "sfx/SetupProgressDialog.h"

@@ -4,7 +4,7 @@
 #include <map>
 
 #include "Strings/TsLog.h"
-#include "sfx/SafeRemove.h"
+#include "Strings/TsSafeFs.h"
 #include "sfx/format/FilePack.h"
 
 const char kUnpackRecordName[] = "_ts_unpack.lst";
@@ -21,9 +21,23 @@ std::string Upper(std::string s)
     return s;
 }
 
+void SplitLast(const std::string& sRel, std::string& sParent, std::string& sName)
+{
+    // Split by characters: in a double-byte code page a trail byte may be 0x5C.
+    size_t nSlash = std::string::npos;
+    for (const char* p = sRel.c_str(); *p; p = ::CharNextA(p))
+        if (*p == '\\')
+            nSlash = static_cast<size_t>(p - sRel.c_str());
+    sParent = nSlash == std::string::npos ? std::string() : sRel.substr(0, nSlash);
+    sName = nSlash == std::string::npos ? sRel : sRel.substr(nSlash + 1);
+}
+
 size_t Depth(const std::string& s)
 {
-    return static_cast<size_t>(std::count(s.begin(), s.end(), '\\'));
+    size_t n = 0;
+    for (const char* p = s.c_str(); *p; p = ::CharNextA(p))
+        n += *p == '\\';
+    return n;
 }
 
 }  // namespace
@@ -138,11 +152,12 @@ class CFolderCache {
 public:
     explicit CFolderCache(CSafeFolder& top) : m_top(top) {}
 
-    enum class Reach { Open, Missing, Blocked };
+    enum class Reach { Open, Missing, Blocked, BehindLink };
 
     // The folder sRel ("" for the top); Missing when it or one above it is not there,
-    // Blocked when a link or a file stands in the way or the system refuses.
-    Reach Get(const std::string& sRel, CSafeFolder*& pFolder, DWORD& dwError)
+    // BehindLink when a link stands in the place of one of them (sLink names it),
+    // Blocked when a file stands in the way or the system refuses.
+    Reach Get(const std::string& sRel, CSafeFolder*& pFolder, DWORD& dwError, std::string& sLink)
     {
         pFolder = nullptr;
         if (sRel.empty()) {
@@ -154,18 +169,22 @@ public:
             pFolder = &it->second;
             return Reach::Open;
         }
-        size_t nSlash = sRel.find_last_of('\\');
-        std::string sParent = nSlash == std::string::npos ? std::string() : sRel.substr(0, nSlash);
-        std::string sName = nSlash == std::string::npos ? sRel : sRel.substr(nSlash + 1);
+        std::string sParent, sName;
+        SplitLast(sRel, sParent, sName);
         CSafeFolder* pParent;
-        Reach reach = Get(sParent, pParent, dwError);
+        Reach reach = Get(sParent, pParent, dwError, sLink);
         if (reach != Reach::Open)
             return reach;
         CSafeItem item;
         if (!pParent->Find(sName, item, dwError))
             return dwError == ERROR_FILE_NOT_FOUND ? Reach::Missing : Reach::Blocked;
+        if (item.IsLink()) {
+            sLink = sRel;
+            dwError = kTsErrorNotTheListedEntry;
+            return Reach::BehindLink;
+        }
         if (!item.IsFolder()) {
-            dwError = ERROR_CANT_RESOLVE_FILENAME;
+            dwError = ERROR_DIRECTORY;
             return Reach::Blocked;
         }
         CSafeFolder child;
@@ -182,28 +201,34 @@ private:
     std::map<std::string, CSafeFolder> m_open;
 };
 
-void SplitLast(const std::string& sRel, std::string& sParent, std::string& sName)
-{
-    size_t nSlash = sRel.find_last_of('\\');
-    sParent = nSlash == std::string::npos ? std::string() : sRel.substr(0, nSlash);
-    sName = nSlash == std::string::npos ? sRel : sRel.substr(nSlash + 1);
-}
-
 void LogFailure(const char* pszWhat, const CSafeFolder& top, const std::string& sRel, DWORD dwError)
 {
     TsLogWrite(pszWhat, (top.Path() + "\\" + sRel).c_str(), dwError, TRUE);
 }
 
-// Removes one listed file; true when it is gone (or was gone already).
-bool RemoveRecordedFile(CFolderCache& cache, const CSafeFolder& top, const std::string& sRel)
+// What the removal by the record met: entries it could not reach because a link stood in
+// the place of a folder above them, and the links it removed as links.
+struct RecordWalk {
+    std::map<std::string, std::string> behindLink;   // entry -> the link in its way (upper case)
+    std::set<std::string> linksRemoved;              // upper case
+};
+
+// Removes one listed file; true when it is gone (or was gone already, or its folder is
+// missing), or when it lies behind a link (then noted in the walk).
+bool RemoveRecordedFile(CFolderCache& cache, const CSafeFolder& top, const std::string& sRel, RecordWalk& walk)
 {
     std::string sParent, sName;
     SplitLast(sRel, sParent, sName);
     CSafeFolder* pFolder;
     DWORD dwError = 0;
-    CFolderCache::Reach reach = cache.Get(sParent, pFolder, dwError);
+    std::string sLink;
+    CFolderCache::Reach reach = cache.Get(sParent, pFolder, dwError, sLink);
     if (reach == CFolderCache::Reach::Missing)
         return true;
+    if (reach == CFolderCache::Reach::BehindLink) {
+        walk.behindLink[sRel] = Upper(sLink);
+        return true;
+    }
     if (reach == CFolderCache::Reach::Open) {
         CSafeItem item;
         if (!pFolder->Find(sName, item, dwError)) {
@@ -219,15 +244,20 @@ bool RemoveRecordedFile(CFolderCache& cache, const CSafeFolder& top, const std::
     return false;
 }
 
-bool RemoveRecordedFolder(CFolderCache& cache, const CSafeFolder& top, const std::string& sRel)
+bool RemoveRecordedFolder(CFolderCache& cache, const CSafeFolder& top, const std::string& sRel, RecordWalk& walk)
 {
     std::string sParent, sName;
     SplitLast(sRel, sParent, sName);
     CSafeFolder* pParent;
     DWORD dwError = 0;
-    CFolderCache::Reach reach = cache.Get(sParent, pParent, dwError);
+    std::string sLink;
+    CFolderCache::Reach reach = cache.Get(sParent, pParent, dwError, sLink);
     if (reach == CFolderCache::Reach::Missing)
         return true;
+    if (reach == CFolderCache::Reach::BehindLink) {
+        walk.behindLink[sRel + "\\"] = Upper(sLink);
+        return true;
+    }
     CSafeItem item;
     if (reach == CFolderCache::Reach::Open) {
         if (!pParent->Find(sName, item, dwError)) {
@@ -235,7 +265,7 @@ bool RemoveRecordedFolder(CFolderCache& cache, const CSafeFolder& top, const std
                 return true;
         } else if (item.IsFolder()) {
             CSafeFolder* pFolder;
-            reach = cache.Get(sRel, pFolder, dwError);
+            reach = cache.Get(sRel, pFolder, dwError, sLink);
             if (reach == CFolderCache::Reach::Open) {
                 bool bGone = pFolder->RemoveSelf(dwError);
                 cache.Forget(sRel);
@@ -243,95 +273,14 @@ bool RemoveRecordedFolder(CFolderCache& cache, const CSafeFolder& top, const std
                     return true;
             }
         } else if (pParent->Remove(item, dwError)) {
-            return true;   // a link put in the place of our folder
+            // A link put in the place of our folder goes as the link; what the record lists
+            // below it was never reached through it.
+            if (item.IsLink())
+                walk.linksRemoved.insert(Upper(sRel));
+            return true;
         }
     }
     LogFailure("Can't remove unpacked folder ", top, sRel, dwError);
-    return false;
-}
-
-// The files directly in a folder, links among them as links; subfolders are not entered.
-bool DeleteFilesIn(const CSafeFolder& folder)
-{
-    std::vector<CSafeItem> items;
-    DWORD dwError = 0;
-    if (!folder.List(items, dwError)) {
-        TsLogWrite("Can't list ", folder.Path().c_str(), dwError, TRUE);
-        return false;
-    }
-    bool bOk = true;
-    for (const CSafeItem& item : items) {
-        if (item.IsFolder())
-            continue;
-        if (!folder.Remove(item, dwError)) {
-            TsLogWrite("Can't remove unpacked file ", (folder.Path() + "\\" + item.sName).c_str(), dwError, TRUE);
-            bOk = false;
-        }
-    }
-    return bOk;
-}
-
-// Opens the subfolder pszName of parent into sub; a link or file in its place is removed
-// (a link as the link). True when that worked or nothing is there.
-bool OpenOldSubfolder(CSafeFolder& parent, const char* pszName, CSafeFolder& sub)
-{
-    CSafeItem item;
-    DWORD dwError = 0;
-    if (!parent.Find(pszName, item, dwError))
-        return dwError == ERROR_FILE_NOT_FOUND;
-    std::string sPath = parent.Path() + "\\" + pszName;
-    if (item.IsFolder() ? parent.OpenChild(item, sub, dwError) : parent.Remove(item, dwError))
-        return true;
-    TsLogWrite(item.IsFolder() ? "Can't remove unpacked folder " : "Can't remove unpacked file ", sPath.c_str(),
-               dwError, TRUE);
-    return false;
-}
-
-bool EmptyAndRemove(CSafeFolder& folder)
-{
-    if (!folder.IsOpen())
-        return true;
-    std::string sPath = folder.Path();
-    if (!DeleteFilesIn(folder))
-        return false;
-    DWORD dwError = 0;
-    if (folder.RemoveSelf(dwError))
-        return true;
-    TsLogWrite("Can't remove unpacked folder ", sPath.c_str(), dwError, TRUE);
-    return false;
-}
-
-// What starters before the record left: the browser add-on folders and the files.
-bool RemoveWithoutRecord(CSafeFolder& top)
-{
-    TsLogWrite("No unpack record in ", top.Path().c_str(), 0, TRUE);
-    CSafeFolder firefox;
-    bool bOk = OpenOldSubfolder(top, "Firefox", firefox);
-    if (firefox.IsOpen()) {
-        for (const char* pszName : {"components", "chrome"}) {
-            CSafeFolder sub;
-            if (!OpenOldSubfolder(firefox, pszName, sub) || !EmptyAndRemove(sub))
-                bOk = false;
-        }
-        if (!EmptyAndRemove(firefox))
-            bOk = false;
-    }
-    if (!DeleteFilesIn(top))
-        bOk = false;
-    return bOk;
-}
-
-bool OpenTop(const char* pszFolder, CSafeFolder& top, bool& bMissing)
-{
-    bMissing = false;
-    DWORD dwError = 0;
-    CSafeItem item;
-    if (top.OpenPath(pszFolder, dwError, &item))
-        return true;
-    bMissing = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
-    if (!bMissing)
-        TsLogWrite(item.IsLink() ? "Unpack folder is a link, nothing removed " : "Can't open unpack folder ",
-                   pszFolder, dwError, TRUE);
     return false;
 }
 
@@ -341,33 +290,46 @@ bool RemoveRecorded(CSafeFolder& top, bool& bHadRecord)
     CSafeItem record;
     DWORD dwError = 0;
     if (!top.Find(kUnpackRecordName, record, dwError)) {
-        if (dwError == ERROR_FILE_NOT_FOUND)
+        if (dwError == ERROR_FILE_NOT_FOUND) {
+            // Without a record nothing is known to be ours: nothing is deleted.
+            TsLogWrite("No unpack record, nothing removed in ", top.Path().c_str(), 0, TRUE);
             return true;
+        }
         TsLogWrite("Can't list ", top.Path().c_str(), dwError, TRUE);
         bHadRecord = true;   // unknown: better nothing removed than the user's files
         return false;
     }
     bHadRecord = true;
     std::string sText;
-    if (record.IsFolder() || !top.ReadFileEntry(record, kMaxRecordSize, sText, dwError)) {
-        LogFailure("Can't read unpack record ", top, kUnpackRecordName, record.IsFolder() ? ERROR_DIRECTORY : dwError);
+    if (record.IsFolder() || record.IsLink() || !top.ReadFileEntry(record, kMaxRecordSize, sText, dwError)) {
+        LogFailure("Can't read unpack record ", top, kUnpackRecordName,
+                   record.IsFolder() ? ERROR_DIRECTORY : record.IsLink() ? kTsErrorNotTheListedEntry : dwError);
         return false;
     }
     std::vector<std::string> files, folders;
     ParseUnpackRecord(sText, files, folders);
     TsLogWrite("Remove unpacked files ", top.Path().c_str(), static_cast<DWORD>(files.size()), TRUE);
     bool bOk = true;
+    RecordWalk walk;
     {
         CFolderCache cache(top);
         for (const std::string& s : files)
-            if (!RemoveRecordedFile(cache, top, s))
+            if (!RemoveRecordedFile(cache, top, s, walk))
                 bOk = false;
         // Innermost first, so that each folder is empty of ours when its turn comes.
         std::stable_sort(folders.begin(), folders.end(),
                          [](const std::string& a, const std::string& b) { return Depth(a) > Depth(b); });
         for (const std::string& s : folders)
-            if (!RemoveRecordedFolder(cache, top, s))
+            if (!RemoveRecordedFolder(cache, top, s, walk))
                 bOk = false;
+    }
+    // An entry behind a link is done with when that link went as a link; behind any other
+    // link (one in the place of a folder the unpack did not make) it is not.
+    for (const auto& entry : walk.behindLink) {
+        if (!walk.linksRemoved.count(entry.second)) {
+            LogFailure("Can't reach unpacked file behind a link ", top, entry.first, kTsErrorNotTheListedEntry);
+            bOk = false;
+        }
     }
     // What could not go stays listed for the next attempt.
     if (bOk && !top.Remove(record, dwError)) {
@@ -379,28 +341,30 @@ bool RemoveRecorded(CSafeFolder& top, bool& bHadRecord)
 
 }  // namespace
 
-bool RemoveRecordedFiles(const char* pszFolder, bool* pbHadRecord)
+bool RemoveRecordedFiles(CSafeFolder& folder, bool* pbHadRecord)
 {
-    if (pbHadRecord)
-        *pbHadRecord = false;
-    CSafeFolder top;
-    bool bMissing;
-    if (!OpenTop(pszFolder, top, bMissing))
-        return bMissing;
-    bool bHadRecord;
-    bool bOk = RemoveRecorded(top, bHadRecord);
+    bool bHadRecord = false;
+    bool bOk = RemoveRecorded(folder, bHadRecord);
     if (pbHadRecord)
         *pbHadRecord = bHadRecord;
     return bOk;
 }
 
-bool RemoveUnpackedFiles(const char* pszFolder)
+bool RemoveRecordedFiles(const char* pszFolder, bool* pbHadRecord)
 {
+    if (pbHadRecord)
+        *pbHadRecord = false;
     CSafeFolder top;
-    bool bMissing;
-    if (!OpenTop(pszFolder, top, bMissing))
-        return bMissing;
-    bool bHadRecord;
-    bool bOk = RemoveRecorded(top, bHadRecord);
-    return bHadRecord ? bOk : RemoveWithoutRecord(top);
+    DWORD dwError = 0;
+    CSafeItem item;
+    std::string sAt;
+    if (!top.OpenPath(pszFolder, dwError, &item, nullptr, &sAt)) {
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND)
+            return true;
+        TsLogWrite(dwError == kTsErrorNotTheListedEntry ? "Unpack folder is reached through a link, nothing removed "
+                                                        : "Can't open unpack folder ",
+                   sAt.c_str(), dwError, TRUE);
+        return false;
+    }
+    return RemoveRecordedFiles(top, pbHadRecord);
 }

@@ -42,14 +42,16 @@ private:
 // crash) and every line that is no safe entry name are passed over.
 void ParseUnpackRecord(const std::string& sText, std::vector<std::string>& files, std::vector<std::string>& folders);
 
-// Removes what an unpack into pszFolder wrote: the files its record lists and the folders the unpack made
-// (when empty, innermost first), then the record; pszFolder itself stays. Without a record (a folder filled
-// by an older starter) it empties "\Firefox\components", "\Firefox\chrome", "\Firefox" (removing each when
-// emptied) and then the files directly in pszFolder. Never through a link: a subfolder that is a link is
-// removed as a link only. The caller has validated pszFolder. True when everything went.
-bool RemoveUnpackedFiles(const char* pszFolder);
+class CSafeFolder;
 
-// Removes what the record of pszFolder lists, as RemoveUnpackedFiles does, but nothing at
-// all without a record (*pbHadRecord false, result true). The record stays when something
-// it lists could not be removed, so that a later attempt still finds it.
+// Removes what the record of an unpack folder lists: the files, then the folders the unpack
+// made (when empty, innermost first), then the record; the folder itself stays. Never
+// through a link: a link in the place of a listed folder is removed as the link, and what
+// the record lists below it counts as gone. Without a record nothing at all is removed
+// (*pbHadRecord false, result true): nothing in the folder is known to be ours. The record
+// stays when something it lists could not be removed, so that a later attempt still finds
+// it. True when everything went.
+bool RemoveRecordedFiles(CSafeFolder& folder, bool* pbHadRecord = nullptr);
+// The same for the folder pszFolder, opened from its volume root (a missing folder has
+// nothing to remove; one reached through a link is refused).
 bool RemoveRecordedFiles(const char* pszFolder, bool* pbHadRecord = nullptr);

@@ -22,6 +22,7 @@
 #include "Strings/TsWindowCommon.h"
 #include "framework/Unique.h"
 #include "sfx/RunSfx.h"
+#include "sfx/UnpackRecord.h"
 #include "starter/GreetingDialog.h"
 #include "starter/LicenseAgreementDialog.h"
 #include "starter/PortableStarterApp.h"
@@ -365,6 +366,14 @@ BOOL CPortableStarterApp::StartPortable()
                 return 0;
             CString sError;
             const CString sSetupArgs = "/unpack=\"" + m_strUnpackFolder + "\"";
+            {
+                // The record of what this start writes here is made first, whatever the
+                // unpack does: the stop deletes only what a record lists.
+                CUnpackRecord record(m_strUnpackFolder);
+                DWORD dwRecordError = 0;
+                if (!record.Add("Portable.ini", false, dwRecordError))
+                    TsLogWrite("Error writing to file ", record.Path().c_str(), dwRecordError);
+            }
             TsCopyFile(m_strRootFolder + "\\Portable.ini", m_strUnpackFolder + "\\Portable.ini", false, false, false,
                        false, sError);
             // The setup engine reports its own failures; the start goes on either way.

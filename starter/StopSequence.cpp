@@ -13,6 +13,7 @@
 #include "Strings/TsLock.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsPortable.h"
+#include "Strings/TsSafeFs.h"
 #include "Strings/TsSecurity.h"
 #include "Strings/TsSharedData.h"
 #include "Strings/TsSysInfo.h"
@@ -31,56 +32,27 @@ const char kUnpackFolderName[] = "Tessaly";
 const DWORD kHoldStoppedTextMs = 2000;
 const DWORD kProgramEndWaitMs = 5000;
 
-CString LongForm(const char* pszPath)
-{
-    using GetLongPathFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
-    HMODULE hKernel = ::GetModuleHandleA("kernel32.dll");
-    auto pfnLong = hKernel ? reinterpret_cast<GetLongPathFn>(
-                                 reinterpret_cast<void*>(::GetProcAddress(hKernel, "GetLongPathNameA")))
-                           : nullptr;
-    char szLong[MAX_PATH] = "";
-    if (pfnLong) {
-        DWORD n = pfnLong(pszPath, szLong, MAX_PATH);
-        if (n > 0 && n < MAX_PATH)
-            return CString(szLong);
-    }
-    return CString(pszPath);
-}
-
-// sFolder is sOther or holds it (both long forms, no trailing backslash).
-bool IsSameOrAbove(const CString& sFolder, CString sOther)
-{
-    StripTrailingBackslash(sOther);
-    if (sOther.IsEmpty())
-        return false;
-    sOther = LongForm(sOther);
-    if (sOther.GetLength() < sFolder.GetLength())
-        return false;
-    if (sOther.Left(sFolder.GetLength()).CompareNoCase(sFolder) != 0)
-        return false;
-    return sOther.GetLength() == sFolder.GetLength() || sOther[sFolder.GetLength()] == '\\';
-}
-
-// "X:\a\b": a drive letter, a backslash and parts that are plain names.
+// "X:\a\b": a drive letter, a backslash and parts that are plain names. Walked by
+// characters: in a double-byte code page a trail byte may look like a separator.
 bool IsFullLocalPath(const CString& sPath)
 {
     if (sPath.GetLength() < 4 || !IsCharAlphaA(sPath[0]) || sPath[1] != ':' || sPath[2] != '\\')
         return false;
     const char* pszBadChars = ":*?\"<>|/";
-    int nPartStart = 3;
-    for (int i = 3; i <= sPath.GetLength(); ++i) {
-        if (i < sPath.GetLength() && sPath[i] != '\\') {
-            if (strchr(pszBadChars, sPath[i]) || static_cast<unsigned char>(sPath[i]) < 32)
+    const char* pPart = sPath.c_str() + 3;
+    for (const char* p = pPart;; p = ::CharNextA(p)) {
+        if (*p && *p != '\\') {
+            if ((::CharNextA(p) == p + 1) && (strchr(pszBadChars, *p) || static_cast<unsigned char>(*p) < 32))
                 return false;
             continue;
         }
-        const CString sPart = sPath.Mid(nPartStart, i - nPartStart);
         // Empty parts, "." and "..", and names the system would shorten (trailing dot or blank).
-        if (sPart.IsEmpty() || sPart[sPart.GetLength() - 1] == '.' || sPart[sPart.GetLength() - 1] == ' ')
+        if (p == pPart || p[-1] == '.' || p[-1] == ' ')
             return false;
-        nPartStart = i + 1;
+        if (!*p)
+            return true;
+        pPart = p + 1;
     }
-    return true;
 }
 
 CString SystemFolder(UINT(WINAPI* pfn)(LPSTR, UINT))
@@ -121,14 +93,6 @@ void WaitForProcessEnd(HANDLE hProcess, DWORD dwTimeoutMs)
     }
 }
 
-// The start copies the drive's Portable.ini beside the unpacked files; it is no file of the
-// package, so the unpack's record does not list it.
-bool DeleteCopiedSettings(const CString& sHost)
-{
-    const CString sIni = sHost + "\\Portable.ini";
-    return ::DeleteFileA(sIni) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
-}
-
 void LogRefused(const char* pszFolder, const char* pszReason)
 {
     TsLogWrite("Host folder refused, nothing deleted:", CString(pszFolder) + pszReason, 0);
@@ -146,53 +110,45 @@ HostFolderGuards GetHostFolderGuards()
     return guards;
 }
 
-bool CheckHostFolder(const char* pszFolder, const HostFolderGuards& guards, CString& sReason, CUniqueFile& hHeld)
+bool CheckHostFolder(const char* pszFolder, const HostFolderGuards& guards, CString& sReason, CSafeFolder& held)
 {
-    hHeld.Reset();
+    held.Close();
     const CString sFolder = pszFolder ? pszFolder : "";
     if (!IsFullLocalPath(sFolder)) {
         sReason = " (not a full local path)";
         return false;
     }
-    const int nLastPart = sFolder.ReverseFind('\\') + 1;
-    if (sFolder.Mid(nLastPart).CompareNoCase(kUnpackFolderName) != 0) {
+    // Everything below is learned from the folder opened from the drive's root, which stays
+    // open with every folder above it: none can be renamed, removed or replaced until the
+    // deletion, which goes through these same handles, is over.
+    CSafeFolder folder;
+    DWORD dwError = 0;
+    std::string sAt;
+    CSafeItem item;
+    if (!folder.OpenPath(sFolder, dwError, &item, nullptr, &sAt)) {
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) {
+            sReason = " (no such folder)";
+        } else if (dwError == kTsErrorNotTheListedEntry) {
+            sReason = " (" + CString(sAt.c_str()) + " is a link)";
+        } else if (dwError == ERROR_DIRECTORY) {
+            sReason = sAt == sFolder.c_str() ? CString(" (not a folder)")
+                                            : " (" + CString(sAt.c_str()) + " is not a folder)";
+        } else {
+            CString sError;
+            GetErrorText(sError, dwError);
+            sReason = " (cannot be opened: " + sError + ")";
+        }
+        return false;
+    }
+    if (lstrcmpiA(folder.Name().c_str(), kUnpackFolderName) != 0) {
         sReason = " (not named Tessaly)";
         return false;
     }
-
-    // Everything below is learned from the opened folder, which stays open without delete
-    // sharing: it cannot be renamed, removed or replaced until the deletion is over.
-    CUniqueFile hFolder(::CreateFileA(sFolder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
-    DWORD dwAttributes = INVALID_FILE_ATTRIBUTES;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (hFolder && ::GetFileInformationByHandle(hFolder.Get(), &info)) {
-        // Some systems describe the target of a link here; its own attributes tell.
-        dwAttributes = info.dwFileAttributes | (::GetFileAttributesA(sFolder) & FILE_ATTRIBUTE_REPARSE_POINT);
-    } else if (TsGetVersionRecord().dwPlatformId != VER_PLATFORM_WIN32_NT) {
-        // Systems before NT open no folders: their attributes must do.
-        dwAttributes = ::GetFileAttributesA(sFolder);
-    } else if (::GetFileAttributesA(sFolder) != INVALID_FILE_ATTRIBUTES) {
-        CString sError;
-        GetLastErrorText(sError);
-        sReason = " (cannot be opened: " + sError + ")";
+    const UINT nDrive = TsFolderDriveType(folder);
+    if (nDrive != DRIVE_FIXED && nDrive != DRIVE_REMOVABLE) {
+        sReason = " (not on a local disk)";
         return false;
     }
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
-        sReason = " (no such folder)";
-        return false;
-    }
-    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        sReason = " (a link)";
-        return false;
-    }
-    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        sReason = " (not a folder)";
-        return false;
-    }
-
-    const CString sLong = LongForm(sFolder);
     struct Guarded {
         const CString& sPath;
         const char* pszReason;
@@ -203,18 +159,16 @@ bool CheckHostFolder(const char* pszFolder, const HostFolderGuards& guards, CStr
         {guards.sProfile, " (the user's profile folder or above it)"},
     };
     for (const Guarded& g : guarded) {
-        if (IsSameOrAbove(sLong, g.sPath)) {
+        if (TsFolderIsSameOrAbove(folder, g.sPath)) {
             sReason = g.pszReason;
             return false;
         }
     }
-    CString sTemp = guards.sTemp;
-    StripTrailingBackslash(sTemp);
-    if (!sTemp.IsEmpty() && LongForm(sTemp).CompareNoCase(sLong) == 0) {
+    if (TsFolderIsSame(folder, guards.sTemp)) {
         sReason = " (the temporary folder itself)";
         return false;
     }
-    hHeld = std::move(hFolder);
+    held = std::move(folder);
     return true;
 }
 
@@ -270,13 +224,16 @@ BOOL CPortableStarterApp::StopPortable()
         CString sHost;
         if (GetHostFolder(sHost)) {
             CString sReason;
-            CUniqueFile hHeld;
-            if (!CheckHostFolder(sHost, GetHostFolderGuards(), sReason, hHeld)) {
+            CSafeFolder held;
+            if (!CheckHostFolder(sHost, GetHostFolderGuards(), sReason, held)) {
                 LogRefused(sHost, sReason);
             } else {
-                const bool bUnpackedGone = RemoveUnpackedFiles(sHost);
-                const bool bSettingsGone = DeleteCopiedSettings(sHost);
-                if (!bUnpackedGone || !bSettingsGone)
+                // Only what the unpack recorded goes; without a record nothing is known to be ours.
+                bool bHadRecord = false;
+                const bool bUnpackedGone = RemoveRecordedFiles(held, &bHadRecord);
+                if (!bHadRecord)
+                    TsLogWrite("No unpack record found, nothing deleted in", sHost, 0);
+                else if (!bUnpackedGone)
                     TsLogWrite("Host folder not emptied completely:", sHost, 0);
             }
         }

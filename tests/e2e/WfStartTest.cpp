@@ -1084,12 +1084,12 @@ TEST_F(WfStart, ABadHostFolderIsLeftAloneAndTheLogSaysWhy)
 
     struct Row {
         std::string folder;
-        const char* reason;
+        std::string reason;
         std::string kept;
     };
     const Row kRows[] = {
         {sDocuments, " (not named Tessaly)", sDocuments + "\\letter.txt"},
-        {other / "Linked\\Tessaly", " (a link)", other / "Keep\\keep.txt"},
+        {other / "Linked\\Tessaly", " (" + other / "Linked\\Tessaly is a link)", other / "Keep\\keep.txt"},
         {other / "Host\\..\\Host\\Tessaly", " (not a full local path)", other / "Host\\Tessaly\\keep.txt"},
     };
     for (const Row& r : kRows) {
@@ -1104,6 +1104,38 @@ TEST_F(WfStart, ABadHostFolderIsLeftAloneAndTheLogSaysWhy)
     }
     testutil::RemoveFolderLink(other / "Linked\\Tessaly");
     ::DeleteFileA((sDocuments + "\\letter.txt").c_str());
+}
+
+TEST_F(WfStart, TheUsersOwnFilesInTheHostFolderSurviveAFailedStartAndTheStop)
+{
+    // UnpackTo=mydocs, where the user keeps a folder "Tessaly" of their own, and a package
+    // cut short: the start unpacks nothing, and the stop finds nothing of ours to delete
+    // there, not even under the names older starters emptied.
+    const std::string sHost = ShellFolder(CSIDL_PERSONAL) + "\\Tessaly";
+    ASSERT_FALSE(testutil::LiesInLink(sHost));
+    const std::vector<std::string> kUsers = {"letter.txt", "readme.txt", "Firefox\\components\\mine.js"};
+    for (const std::string& s : kUsers)
+        ASSERT_TRUE(testutil::WriteFileBytes(sHost + "\\" + s, "the user's " + s));
+    const std::set<std::string> before = e2e::ListFolder(sHost);
+    ASSERT_TRUE(testutil::CreateFolders("R:\\Tessaly"));
+    std::string sPackage;
+    ASSERT_TRUE(testutil::ReadFileBytes(s_sPackage, sPackage));
+    ASSERT_TRUE(testutil::WriteFileBytes("R:\\Tessaly\\AiTessaly-Portable.bin", sPackage.substr(0, sPackage.size() / 2)));
+    WriteIni("[Path]\r\nUnpackTo=mydocs\r\n");
+    m_programsToEnd.push_back(sHost + "\\TessTaskBarIcon.exe");
+
+    StarterRun start = RunStarter("/silent");
+    ASSERT_TRUE(start.bEnded);
+    EXPECT_EQ(sHost, Tessaly("PorvinHostPath"));
+    StarterRun kill = RunStarter("/silent kill");
+    ASSERT_TRUE(kill.bEnded);
+    EXPECT_TRUE(kill.NoDialogs());
+
+    for (const std::string& s : kUsers)
+        EXPECT_EQ("the user's " + s, testutil::ReadFileOrEmpty(sHost + "\\" + s));
+    EXPECT_EQ("", Lines(e2e::Added(before, e2e::ListFolder(sHost))));
+    EXPECT_EQ("", Lines(e2e::Added(e2e::ListFolder(sHost), before)));
+    testutil::RemoveTree(sHost);
 }
 
 class WfStopDesktopEdition : public WfStartDesktopEdition {};

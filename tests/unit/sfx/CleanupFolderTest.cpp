@@ -163,7 +163,8 @@ TEST_F(CleanupFolderTest, FolderSwappedForALinkDuringTheWalkLeavesItsTargetAlone
         const char* pszName;
         bool (*pfn)(const char*);
     };
-    const Remover kRemovers[] = {{"CleanupFolder", CleanupFolder}, {"RemoveUnpackedFiles", RemoveUnpackedFiles}};
+    const Remover kRemovers[] = {{"CleanupFolder", CleanupFolder},
+                                 {"RemoveRecordedFiles", [](const char* p) { return RemoveRecordedFiles(p); }}};
     for (int nRound = 0; nRound < 12; ++nRound) {
         const Remover& remover = kRemovers[nRound % 2];
         // Rounds swap at different depths of the walk: when that many files of "sub" are gone.

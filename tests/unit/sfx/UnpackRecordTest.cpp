@@ -88,7 +88,7 @@ TEST_F(UnpackRecordTest, LineCutOffByACrashNeverBecomesAnEntry)
     ASSERT_TRUE(testutil::WriteFileBytes(Record(), "TessTaskBarIcon.exe\r\nusers-own.doc"));
     ASSERT_EQ(kSfxOk, Unpack({{"tessaly", {{"new.dll", "MZ"}}}}));
     EXPECT_EQ("TessTaskBarIcon.exe\r\nusers-own.doc:\r\nnew.dll\r\n", testutil::ReadFileOrEmpty(Record()));
-    EXPECT_TRUE(RemoveUnpackedFiles(Out().c_str()));
+    EXPECT_TRUE(RemoveRecordedFiles(Out().c_str()));
     EXPECT_EQ(kUsersTree, Tree(Out()));
 }
 
@@ -121,13 +121,13 @@ TEST_F(UnpackRecordTest, RemovesWhatTheUnpackWroteAndLeavesTheUsersFiles)
     MarkLog();
     // A folder the unpack made that now holds a file of the user's stays, with the folders
     // above it; the record stays to say what is still ours.
-    EXPECT_FALSE(RemoveUnpackedFiles(Out().c_str()));
+    EXPECT_FALSE(RemoveRecordedFiles(Out().c_str()));
     EXPECT_EQ((Strings{"_ts_unpack.lst", "sub\\", "sub\\dir\\", "sub\\dir\\later.txt", "sub\\notes.txt", "users-own.doc"}),
               Tree(Out()));
     EXPECT_TRUE(LogHas("[91] Can't remove unpacked folder  " + Out() + "\\sub\\dir"));
 
     ::DeleteFileA((Out() + "\\sub\\dir\\later.txt").c_str());
-    EXPECT_TRUE(RemoveUnpackedFiles(Out().c_str()));
+    EXPECT_TRUE(RemoveRecordedFiles(Out().c_str()));
     EXPECT_EQ(kUsersTree, Tree(Out()));
     EXPECT_TRUE(Boxes().empty());
 }
@@ -141,7 +141,7 @@ TEST_F(UnpackRecordTest, DoctoredRecordReachesNothingOutside)
     std::string sRecord = "ours.dll\r\n..\\victim.txt\r\n..\\..\\victim.txt\r\n" + sVictim + "\r\n" +
                           sVictim.substr(2) + "\r\n\\\\?\\" + sVictim + "\r\nsub\\..\\..\\victim.txt\r\n..\\\r\n";
     ASSERT_TRUE(testutil::WriteFileBytes(Record(), sRecord));
-    EXPECT_TRUE(RemoveUnpackedFiles(Out().c_str()));
+    EXPECT_TRUE(RemoveRecordedFiles(Out().c_str()));
     EXPECT_EQ("outside", testutil::ReadFileOrEmpty(sVictim));
     EXPECT_EQ("outside too", testutil::ReadFileOrEmpty(m_dir / "Documents\\victim.txt"));
     EXPECT_TRUE(Tree(Out()).empty());
@@ -158,73 +158,52 @@ TEST_F(UnpackRecordTest, LinksAreRemovedAsLinksOnly)
     // Our folder "sub" is swapped for a link to a folder that holds files of the same names.
     testutil::RemoveTree(Out() + "\\sub");
     ASSERT_TRUE(MakeFolderLink(Out() + "\\sub", sOutside));
-    // The files listed below "sub" cannot be reached but through the link: they count as
-    // not removed, and the record stays.
-    EXPECT_FALSE(RemoveUnpackedFiles(Out().c_str()));
+    // The files listed below "sub" cannot be reached but through the link, which goes as a
+    // link: they count as gone with it, and so does the record.
+    bool bRemoved = RemoveRecordedFiles(Out().c_str());
     EXPECT_EQ(kOutside, Tree(sOutside));
     // Windows removes the link itself; Wine can open a symbolic link only by following it,
-    // and then the link stays.
+    // and then the link stays, and the record with it.
     bool bLinkGone = ::GetFileAttributesA((Out() + "\\sub").c_str()) == INVALID_FILE_ATTRIBUTES;
-    EXPECT_EQ(bLinkGone ? Strings{"_ts_unpack.lst"} : (Strings{"_ts_unpack.lst", "sub"}), Tree(Out()));
+    EXPECT_EQ(bLinkGone, bRemoved);
+    EXPECT_EQ(bLinkGone ? Strings{} : (Strings{"_ts_unpack.lst", "sub"}), Tree(Out()));
     if (!bLinkGone)
         RemoveFolderLink(Out() + "\\sub");
+
+    // A link in the place of a folder that was there before the unpack (not ours to remove)
+    // keeps what the record lists behind it listed.
+    PutUsersFiles();
+    ASSERT_EQ(kSfxOk, Unpack({{"tessaly", {{"sub\\lib.dll", "MZ lib"}}}}));
+    testutil::RemoveTree(Out() + "\\sub");
+    ASSERT_TRUE(MakeFolderLink(Out() + "\\sub", sOutside));
+    MarkLog();
+    EXPECT_FALSE(RemoveRecordedFiles(Out().c_str()));
+    EXPECT_TRUE(LogHas("[781] Can't reach unpacked file behind a link  " + Out() + "\\sub\\lib.dll"));
+    EXPECT_EQ(kOutside, Tree(sOutside));
+    EXPECT_TRUE(testutil::FileExists(Record()));
+    RemoveFolderLink(Out() + "\\sub");
 
     // The unpack folder itself a link: nothing is removed through it.
     std::string sLinked = m_dir / "linked";
     ASSERT_TRUE(testutil::WriteFileBytes(sOutside + "\\_ts_unpack.lst", "lib.dll\r\n"));
     ASSERT_TRUE(MakeFolderLink(sLinked, sOutside));
-    EXPECT_FALSE(RemoveUnpackedFiles(sLinked.c_str()));
+    EXPECT_FALSE(RemoveRecordedFiles(sLinked.c_str()));
     EXPECT_EQ("not ours", testutil::ReadFileOrEmpty(sOutside + "\\lib.dll"));
     RemoveFolderLink(sLinked);
 }
 
-TEST_F(UnpackRecordTest, WithoutRecordTheOlderLayoutIsEmptied)
+TEST_F(UnpackRecordTest, WithoutARecordNothingIsRemoved)
 {
-    std::string sOutside = m_dir / "outside";
-    ASSERT_TRUE(testutil::WriteFileBytes(sOutside + "\\precious.txt", "not ours"));
-    struct Case {
-        const char* pszWhat;
-        Strings files;   // made before the removal; a name ending in "\" is a folder
-        bool bResult;
-        Strings left;
-    };
-    const Case kCases[] = {
-        {"old starter's layout",
-         {"a.exe", "b.dll", "Firefox\\components\\x.js", "Firefox\\chrome\\y.jar", "Firefox\\z.txt", "data\\d.txt"},
-         true,
-         {"data\\", "data\\d.txt"}},
-        {"a Firefox folder with a subfolder of its own stays",
-         {"a.exe", "Firefox\\z.txt", "Firefox\\chrome\\y.jar", "Firefox\\extra\\"},
-         false,
-         {"Firefox\\", "Firefox\\extra\\"}},
-        {"nothing there", {}, true, {}},
-    };
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.pszWhat);
-        testutil::RemoveTree(Out());
-        testutil::CreateFolders(Out());
-        for (const std::string& s : c.files) {
-            if (s.back() == '\\')
-                testutil::CreateFolders(Out() + "\\" + s.substr(0, s.size() - 1));
-            else
-                testutil::WriteFileBytes(Out() + "\\" + s, s);
-        }
-        EXPECT_EQ(c.bResult, RemoveUnpackedFiles(Out().c_str()));
-        EXPECT_EQ(c.left, Tree(Out()));
-    }
-
-    // Links in the older layout's places go as links; their targets keep everything.
-    testutil::RemoveTree(Out());
-    testutil::CreateFolders(Out());
-    ASSERT_TRUE(MakeFolderLink(Out() + "\\Firefox", sOutside));
-    ASSERT_TRUE(MakeFolderLink(Out() + "\\linked", sOutside));
-    bool bRemoved = RemoveUnpackedFiles(Out().c_str());
-    EXPECT_EQ((Strings{"precious.txt"}), Tree(sOutside));
-    bool bLinksGone = ::GetFileAttributesA((Out() + "\\Firefox").c_str()) == INVALID_FILE_ATTRIBUTES;
-    EXPECT_EQ(bLinksGone, bRemoved);
-    if (!bLinksGone) {
-        RemoveFolderLink(Out() + "\\Firefox");
-        RemoveFolderLink(Out() + "\\linked");
-    }
-    EXPECT_TRUE(RemoveUnpackedFiles((m_dir / "missing").c_str()));
+    // A folder of the user's that no unpack of ours filled (a failed start, say): nothing
+    // in it is known to be ours, not even the names an older starter used.
+    PutUsersFiles();
+    ASSERT_TRUE(testutil::WriteFileBytes(Out() + "\\Firefox\\components\\x.js", "the user's"));
+    ASSERT_TRUE(testutil::WriteFileBytes(Out() + "\\TessTaskBarIcon.exe", "the user's"));
+    const Strings kBefore = Tree(Out());
+    bool bHadRecord = true;
+    EXPECT_TRUE(RemoveRecordedFiles(Out().c_str(), &bHadRecord));
+    EXPECT_FALSE(bHadRecord);
+    EXPECT_EQ(kBefore, Tree(Out()));
+    EXPECT_TRUE(LogHas("[0] No unpack record, nothing removed in  " + Out()));
+    EXPECT_TRUE(RemoveRecordedFiles((m_dir / "missing").c_str()));
 }

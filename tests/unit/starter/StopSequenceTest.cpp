@@ -9,6 +9,7 @@
 
 #include "ProfileFolders.h"
 #include "TestUtil.h"
+#include "Strings/TsSafeFs.h"
 #include "starter/StopSequence.h"
 
 namespace {
@@ -32,8 +33,13 @@ protected:
         ASSERT_TRUE(testutil::WriteFileBytes(m_dir / "Plain\\Tessaly", "a file"));
         ASSERT_TRUE(testutil::CreateFolders(m_dir / "Linked"));
         ASSERT_TRUE(testutil::MakeFolderLink(m_dir / "Linked\\Tessaly", m_dir / "Elsewhere"));
+        ASSERT_TRUE(testutil::MakeFolderLink(m_dir / "LinkAbove", m_dir / "Host"));
     }
-    void TearDown() override { testutil::RemoveFolderLink(m_dir / "Linked\\Tessaly"); }
+    void TearDown() override
+    {
+        testutil::RemoveFolderLink(m_dir / "Linked\\Tessaly");
+        testutil::RemoveFolderLink(m_dir / "LinkAbove");
+    }
 
     CTempDir m_dir;
 };
@@ -59,12 +65,12 @@ TEST_F(HostFolderCheck, OnlyAnUnpackFolderOfTheStarterPasses)
     struct Row {
         std::string folder;
         const HostFolderGuards* guards;
-        const char* reason;   // null: passes
+        std::string reason;   // empty: passes
     };
     const Row kRows[] = {
-        {sGood, &real, nullptr},
-        {m_dir / "Host\\TESSALY", &real, nullptr},                       // no case
-        {sGood, &tempAbove, nullptr},                                    // the usual place: below the temporary folder
+        {sGood, &real, ""},
+        {m_dir / "Host\\TESSALY", &real, ""},                            // no case
+        {sGood, &tempAbove, ""},                                         // the usual place: below the temporary folder
         {"", &real, " (not a full local path)"},
         {"Tessaly", &real, " (not a full local path)"},
         {"\\\\server\\share\\Tessaly", &real, " (not a full local path)"},
@@ -83,7 +89,9 @@ TEST_F(HostFolderCheck, OnlyAnUnpackFolderOfTheStarterPasses)
         {m_dir / "Host\\Tessaly\\Firefox", &real, " (not named Tessaly)"},
         {m_dir / "Missing\\Tessaly", &real, " (no such folder)"},
         {m_dir / "Plain\\Tessaly", &real, " (not a folder)"},
-        {m_dir / "Linked\\Tessaly", &real, " (a link)"},
+        {m_dir / "Linked\\Tessaly", &real, " (" + m_dir / "Linked\\Tessaly is a link)"},
+        {m_dir / "LinkAbove\\Tessaly", &real, " (" + m_dir / "LinkAbove is a link)"},
+        {m_dir / "Plain\\Tessaly\\Tessaly", &real, " (" + m_dir / "Plain\\Tessaly is not a folder)"},
         {sGood, &inside, " (the user's profile folder or above it)"},
         {sGood, &windowsInside, " (the Windows folder or above it)"},
         {sGood, &systemInside, " (the system folder or above it)"},
@@ -92,13 +100,21 @@ TEST_F(HostFolderCheck, OnlyAnUnpackFolderOfTheStarterPasses)
     for (const Row& r : kRows) {
         SCOPED_TRACE(r.folder);
         CString sReason;
-        CUniqueFile hHeld;
-        bool bPassed = CheckHostFolder(r.folder.c_str(), *r.guards, sReason, hHeld);
-        EXPECT_EQ(r.reason == nullptr, bPassed);
-        EXPECT_EQ(r.reason == nullptr, static_cast<bool>(hHeld));
-        if (r.reason) {
-            EXPECT_STREQ(r.reason, sReason);
+        CSafeFolder held;
+        bool bPassed = CheckHostFolder(r.folder.c_str(), *r.guards, sReason, held);
+        EXPECT_EQ(r.reason.empty(), bPassed);
+        EXPECT_EQ(r.reason.empty(), held.IsOpen());
+        if (!r.reason.empty()) {
+            EXPECT_EQ(r.reason, sReason.c_str());
         }
+    }
+    // A folder that passed is held from the drive's root down until the deletion is over.
+    {
+        CString sReason;
+        CSafeFolder held;
+        ASSERT_TRUE(CheckHostFolder(sGood.c_str(), real, sReason, held));
+        EXPECT_FALSE(::MoveFileA(sGood.c_str(), (m_dir / "Host\\Moved").c_str()));
+        EXPECT_FALSE(::MoveFileA((m_dir / "Host").c_str(), (m_dir / "Moved").c_str()));
     }
     // Nothing was touched on the way.
     EXPECT_TRUE(testutil::FileExists(m_dir / "Host\\Tessaly\\readme.txt"));

@@ -1,4 +1,4 @@
-#include "sfx/SafeRemove.h"
+#include "Strings/TsSafeFs.h"
 
 #include <winternl.h>
 
@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "Strings/TsLog.h"
-#include "sfx/ReportSetupError.h"
 
 namespace {
 
@@ -70,9 +69,12 @@ constexpr LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003);
 constexpr LONG kStatusInvalidParameter = static_cast<LONG>(0xC000000D);
 constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
 constexpr LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
+constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043);
 
-// The entry is no longer what was listed, or is a link this system only opens by following.
-constexpr DWORD kErrorNotTheListedEntry = ERROR_CANT_RESOLVE_FILENAME;
+constexpr DWORD kErrorNotTheListedEntry = kTsErrorNotTheListedEntry;
+// A held folder may be read and written in by others, never renamed or removed.
+constexpr ULONG kShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ACCESS_MASK kHeldFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 
 struct DirEntryHead {   // FILE_BOTH_DIR_INFORMATION up to its short name
     ULONG NextEntryOffset;
@@ -136,7 +138,8 @@ std::wstring Upper(std::wstring ws)
     return ws;
 }
 
-LONG OpenRelative(HANDLE hFolder, const std::wstring& wsName, ACCESS_MASK access, ULONG dwOptions, HANDLE& h)
+LONG OpenRelative(HANDLE hFolder, const std::wstring& wsName, ACCESS_MASK access, ULONG dwOptions, HANDLE& h,
+                  ULONG dwShare = kShareAll)
 {
     h = INVALID_HANDLE_VALUE;
     UNICODE_STRING name;
@@ -149,7 +152,7 @@ LONG OpenRelative(HANDLE hFolder, const std::wstring& wsName, ACCESS_MASK access
     oa.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK io = {};
     HANDLE hOpened = nullptr;
-    LONG status = Nt().pfnOpen(&hOpened, access | SYNCHRONIZE, &oa, &io, kShareAll,
+    LONG status = Nt().pfnOpen(&hOpened, access | SYNCHRONIZE, &oa, &io, dwShare,
                                dwOptions | kOpenReparsePoint | kSynchronousIo | kBackupIntent);
     if (status >= 0)
         h = hOpened;
@@ -188,6 +191,28 @@ bool IsTheListedEntry(HANDLE h, const CSafeItem& item, DWORD& dwError)
     if (!bSame)
         dwError = kErrorNotTheListedEntry;
     return bSame;
+}
+
+// Opens a listed folder relative to its parent, held: others may read and write in it but
+// neither rename nor remove it. With bDelete the handle may also delete the folder itself
+// (when this process may, and nobody else holds it so).
+bool OpenListedFolder(HANDLE hParent, const CSafeItem& item, bool bDelete, HANDLE& h, DWORD& dwError)
+{
+    LONG status = kStatusAccessDenied;
+    if (bDelete)
+        status = OpenRelative(hParent, item.wsName, kHeldFolderAccess | DELETE, kDirectoryFile, h, kShareHeld);
+    if (status == kStatusAccessDenied || status == kStatusSharingViolation)   // still worth holding and walking
+        status = OpenRelative(hParent, item.wsName, kHeldFolderAccess, kDirectoryFile, h, kShareHeld);
+    if (status < 0) {
+        dwError = ErrorOf(status);
+        return false;
+    }
+    if (!IsTheListedEntry(h, item, dwError)) {
+        ::CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    return true;
 }
 
 bool MarkForDeletion(HANDLE h, DWORD& dwError)
@@ -245,6 +270,9 @@ bool ListHandle(HANDLE h, UNICODE_STRING* pMask, bool bSingle, std::vector<CSafe
                 CSafeItem item;
                 item.wsName.assign(pName, nChars);
                 item.sName = Ansi(pName, nChars);
+                size_t nShort = static_cast<size_t>(pHead->ShortNameLength) / sizeof(WCHAR);
+                if (nShort > 0 && nShort <= 12)
+                    item.wsShortName.assign(pHead->ShortName, nShort);
                 item.dwAttributes = pHead->FileAttributes;
                 item.nId = nId;
                 items.push_back(item);
@@ -258,18 +286,109 @@ bool ListHandle(HANDLE h, UNICODE_STRING* pMask, bool bSingle, std::vector<CSafe
     }
 }
 
-HANDLE OpenFolderByPath(const char* pszPath, DWORD& dwError)
+// The volume part of a full path ("X:\" or "\\server\share\") and its components, split by
+// characters: in a double-byte code page a trail byte may be 0x5C and is no separator.
+// Doubled separators name no component. False for a path that is no full one, or that
+// holds "." or ".." or a wildcard as a component.
+bool SplitFullPath(const std::string& sPath, std::string& sVolume, std::vector<std::string>& parts)
 {
-    HANDLE h = ::CreateFileA(pszPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    sVolume.clear();
+    parts.clear();
+    const char* p = sPath.c_str();
+    if (IsCharAlphaA(p[0]) && p[1] == ':' && p[2] == '\\') {
+        sVolume.assign(p, 3);
+        p += 3;
+    } else if (p[0] == '\\' && p[1] == '\\') {
+        // \\server\share\: two components that belong to the volume.
+        const char* q = p + 2;
+        int nFound = 0;
+        while (*q && nFound < 2) {
+            const char* pStart = q;
+            while (*q && *q != '\\')
+                q = ::CharNextA(q);
+            if (q == pStart || (std::string(pStart, q) == "." || std::string(pStart, q) == ".."))
+                return false;
+            ++nFound;
+            if (*q == '\\')
+                q = ::CharNextA(q);
+        }
+        if (nFound < 2)
+            return false;
+        sVolume.assign(p, q);
+        if (sVolume.back() != '\\')
+            sVolume += '\\';
+        p = q;
+    } else {
+        return false;
+    }
+    while (*p) {
+        const char* pStart = p;
+        while (*p && *p != '\\')
+            p = ::CharNextA(p);
+        std::string sPart(pStart, p);
+        if (*p == '\\')
+            p = ::CharNextA(p);
+        if (sPart.empty())
+            continue;
+        if (sPart == "." || sPart == ".." || sPart.find_first_of("*?<>\"/:|") != std::string::npos)
+            return false;
+        parts.push_back(sPart);
+    }
+    return true;
+}
+
+std::string Joined(const std::string& sVolume, const std::vector<std::string>& parts, size_t nCount)
+{
+    std::string s = sVolume;
+    for (size_t i = 0; i < nCount; ++i)
+        s += (i ? "\\" : "") + parts[i];
+    return s;
+}
+
+HANDLE OpenVolumeRoot(const std::string& sVolume, DWORD& dwError)
+{
+    HANDLE h = ::CreateFileA(sVolume.c_str(), kHeldFolderAccess | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         dwError = ::GetLastError();
     return h;
 }
 
+// The long form of a path, when the system gives one.
+std::string LongForm(const char* pszPath)
+{
+    using GetLongPathFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    HMODULE hKernel = ::GetModuleHandleA("kernel32.dll");
+    auto pfnLong = hKernel ? reinterpret_cast<GetLongPathFn>(
+                                 reinterpret_cast<void*>(::GetProcAddress(hKernel, "GetLongPathNameA")))
+                           : nullptr;
+    char szLong[MAX_PATH] = "";
+    if (pfnLong) {
+        DWORD n = pfnLong(pszPath, szLong, MAX_PATH);
+        if (n > 0 && n < MAX_PATH)
+            return szLong;
+    }
+    return pszPath;
+}
+
+std::string WithoutTrailingBackslashes(std::string s)
+{
+    while (s.size() > 3 && s.back() == '\\')
+        s.pop_back();
+    return s;
+}
+
 }  // namespace
 
-bool SafeRemoveUsesHandles()
+bool CSafeItem::IsNamed(const std::string& sWanted) const
+{
+    if (wsName.empty())   // listed by the plain calls
+        return ::lstrcmpiA(sName.c_str(), sWanted.c_str()) == 0;
+    std::wstring wsWanted = Upper(Wide(sWanted));
+    return Upper(wsName) == wsWanted || (!wsShortName.empty() && Upper(wsShortName) == wsWanted);
+}
+
+bool TsSafeFsUsesHandles()
 {
     return Nt().bComplete;
 }
@@ -285,7 +404,10 @@ CSafeFolder& CSafeFolder::operator=(CSafeFolder&& o) noexcept
         Close();
         m_h = o.m_h;
         o.m_h = INVALID_HANDLE_VALUE;
+        m_above = std::move(o.m_above);
         m_sPath = std::move(o.m_sPath);
+        m_sListedPath = std::move(o.m_sListedPath);
+        m_sVolume = std::move(o.m_sVolume);
         m_bPathOnly = o.m_bPathOnly;
         m_bListed = o.m_bListed;
         m_listing = std::move(o.m_listing);
@@ -299,92 +421,118 @@ void CSafeFolder::Close()
     if (m_h != INVALID_HANDLE_VALUE)
         ::CloseHandle(m_h);
     m_h = INVALID_HANDLE_VALUE;
+    m_above.clear();
     m_sPath.clear();
+    m_sListedPath.clear();
+    m_sVolume.clear();
     m_bPathOnly = false;
     m_bListed = false;
     m_listing.clear();
 }
 
-bool CSafeFolder::OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent)
+std::string CSafeFolder::Name() const
+{
+    size_t n = m_sListedPath.size();
+    if (n <= m_sVolume.size())
+        return std::string();
+    const char* p = m_sListedPath.c_str() + m_sVolume.size();
+    const char* pName = p;
+    for (; *p; p = ::CharNextA(p))
+        if (*p == '\\')
+            pName = p + 1;
+    return pName;
+}
+
+bool CSafeFolder::OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent,
+                           std::string* psFailedAt)
 {
     Close();
-    std::string sPath = pszPath ? pszPath : "";
-    while (sPath.size() > 3 && sPath.back() == '\\')
-        sPath.pop_back();
-    if (sPath.empty()) {
-        dwError = ERROR_PATH_NOT_FOUND;
+    std::string sFailedAt;
+    auto Fail = [&](DWORD dwCode, const std::string& sAt) {
+        dwError = dwCode;
+        if (psFailedAt)
+            *psFailedAt = sAt;
+        Close();
         return false;
-    }
-    size_t nSlash = sPath.find_last_of('\\');
-    std::string sName = nSlash == std::string::npos ? std::string() : sPath.substr(nSlash + 1);
-    if (!SafeRemoveUsesHandles()) {
-        DWORD dwAttributes = ::GetFileAttributesA(sPath.c_str());
-        if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
-            dwError = ::GetLastError();
-            return false;
-        }
-        CSafeItem item;
-        item.sName = sName;
-        item.dwAttributes = dwAttributes;
-        if (!item.IsFolder()) {
-            if (pItem)
-                *pItem = item;
-            if (pParent && nSlash != std::string::npos) {
-                pParent->m_sPath = sPath.substr(0, nSlash);
-                pParent->m_bPathOnly = true;
+    };
+    const std::string sPath = pszPath ? pszPath : "";
+    std::string sVolume;
+    std::vector<std::string> parts;
+    if (!SplitFullPath(sPath, sVolume, parts))
+        return Fail(ERROR_BAD_PATHNAME, sPath);
+
+    if (!TsSafeFsUsesHandles()) {
+        // No links on these systems: the path is taken as it is, one component at a time.
+        std::string sListed = sVolume;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const std::string sAt = Joined(sVolume, parts, i + 1);
+            DWORD dwAttributes = ::GetFileAttributesA(sAt.c_str());
+            if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+                DWORD dwCode = ::GetLastError();
+                if (dwCode == ERROR_FILE_NOT_FOUND && i + 1 < parts.size())
+                    dwCode = ERROR_PATH_NOT_FOUND;
+                return Fail(dwCode, sAt);
             }
-            dwError = ERROR_DIRECTORY;
-            return false;
+            if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                if (i + 1 == parts.size()) {
+                    if (pItem) {
+                        *pItem = CSafeItem();
+                        pItem->sName = parts[i];
+                        pItem->dwAttributes = dwAttributes;
+                    }
+                    if (pParent) {
+                        pParent->Close();
+                        pParent->m_sPath = pParent->m_sListedPath = Joined(sVolume, parts, i);
+                        pParent->m_sVolume = sVolume;
+                        pParent->m_bPathOnly = true;
+                    }
+                }
+                return Fail(ERROR_DIRECTORY, sAt);
+            }
         }
-        m_sPath = sPath;
+        m_sPath = m_sListedPath = WithoutTrailingBackslashes(Joined(sVolume, parts, parts.size()));
+        m_sVolume = sVolume;
         m_bPathOnly = true;
         return true;
     }
-    if (sName.empty() || sPath.back() == '\\' || (sPath.size() == 2 && sPath[1] == ':')) {
-        // A root has no folder above it and is never a link.
-        HANDLE h = OpenFolderByPath(sPath.c_str(), dwError);
-        if (h == INVALID_HANDLE_VALUE)
-            return false;
+
+    HANDLE hRoot = OpenVolumeRoot(sVolume, dwError);
+    if (hRoot == INVALID_HANDLE_VALUE)
+        return Fail(dwError, sVolume);
+    m_h = hRoot;
+    m_sVolume = sVolume;
+    m_sPath = m_sListedPath = sVolume;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string sAt = Joined(sVolume, parts, i + 1);
+        const bool bLast = i + 1 == parts.size();
+        CSafeItem item;
+        if (!Find(parts[i], item, dwError)) {
+            if (dwError == ERROR_FILE_NOT_FOUND && !bLast)
+                dwError = ERROR_PATH_NOT_FOUND;
+            return Fail(dwError, sAt);
+        }
+        if (!item.IsFolder()) {
+            if (bLast) {
+                if (pItem)
+                    *pItem = item;
+                if (pParent)
+                    *pParent = std::move(*this);
+            }
+            return Fail(item.IsLink() ? kErrorNotTheListedEntry : ERROR_DIRECTORY, sAt);
+        }
+        // The folders above the last one are only held: another chain through them (the
+        // next file's, say) may hold them too.
+        HANDLE h;
+        if (!OpenListedFolder(m_h, item, bLast, h, dwError))
+            return Fail(dwError, sAt);
+        m_above.emplace_back(m_h);
         m_h = h;
-        m_sPath = sPath;
-        return true;
+        m_sPath = sAt;
+        m_sListedPath += (i ? "\\" : "") + item.sName;
+        m_bListed = false;
+        m_listing.clear();
     }
-    // The folder above is opened by its path; the folder itself is looked up and opened
-    // through that handle, so that a link in its place is seen as a link.
-    CSafeFolder parent;
-    std::string sParent = sPath.substr(0, nSlash);
-    if (sParent.size() == 2 && sParent[1] == ':')
-        sParent += '\\';
-    HANDLE h = OpenFolderByPath(sParent.c_str(), dwError);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    parent.m_h = h;
-    parent.m_sPath = sPath.substr(0, nSlash);
-    std::wstring wsName = Wide(sName);
-    UNICODE_STRING mask;
-    mask.Buffer = &wsName[0];
-    mask.Length = mask.MaximumLength = static_cast<USHORT>(wsName.size() * sizeof(WCHAR));
-    std::vector<CSafeItem> found;
-    // The handle is fresh: the name filter holds on its first listing.
-    if (!ListHandle(parent.m_h, &mask, true, found, dwError)) {
-        if (dwError == ERROR_NO_MORE_FILES)
-            dwError = ERROR_FILE_NOT_FOUND;
-        return false;
-    }
-    if (found.empty()) {
-        dwError = ERROR_FILE_NOT_FOUND;
-        return false;
-    }
-    const CSafeItem& item = found[0];
-    if (!item.IsFolder()) {
-        if (pItem)
-            *pItem = item;
-        if (pParent)
-            *pParent = std::move(parent);
-        dwError = ERROR_DIRECTORY;
-        return false;
-    }
-    return parent.OpenChild(item, *this, dwError);
+    return true;
 }
 
 bool CSafeFolder::List(std::vector<CSafeItem>& items, DWORD& dwError) const
@@ -392,7 +540,8 @@ bool CSafeFolder::List(std::vector<CSafeItem>& items, DWORD& dwError) const
     items.clear();
     if (m_bPathOnly) {
         WIN32_FIND_DATAA fd;
-        HANDLE hFind = ::FindFirstFileA((m_sPath + "\\*.*").c_str(), &fd);
+        std::string sMask = m_sPath + (m_sPath.back() == '\\' ? "*.*" : "\\*.*");
+        HANDLE hFind = ::FindFirstFileA(sMask.c_str(), &fd);
         if (hFind == INVALID_HANDLE_VALUE) {
             dwError = ::GetLastError();
             return false;
@@ -423,13 +572,27 @@ bool CSafeFolder::Find(const std::string& sName, CSafeItem& item, DWORD& dwError
             return false;
         m_bListed = true;
     }
-    std::wstring wsWanted = Upper(Wide(sName));
     for (const CSafeItem& candidate : m_listing) {
-        bool bMatch = m_bPathOnly ? ::lstrcmpiA(candidate.sName.c_str(), sName.c_str()) == 0
-                                  : Upper(candidate.wsName) == wsWanted;
-        if (bMatch) {
+        if (candidate.IsNamed(sName)) {
             item = candidate;
             return true;
+        }
+    }
+    // Systems that make 8.3 aliases up as they are asked (Wine) list none: the alias is
+    // resolved by the system and matched to the listing by the file id.
+    if (!m_bPathOnly && m_h != INVALID_HANDLE_VALUE && sName.find('~') != std::string::npos) {
+        HANDLE h;
+        if (OpenRelative(m_h, Wide(sName), FILE_READ_ATTRIBUTES, 0, h) >= 0) {
+            DWORD dwAttributes = 0, dwIgnored = 0;
+            LONGLONG nId = 0;
+            bool bQueried = QueryOpened(h, dwAttributes, nId, dwIgnored);
+            ::CloseHandle(h);
+            for (const CSafeItem& candidate : m_listing) {
+                if (bQueried && nId != 0 && candidate.nId == nId) {
+                    item = candidate;
+                    return true;
+                }
+            }
         }
     }
     dwError = ERROR_FILE_NOT_FOUND;
@@ -443,32 +606,28 @@ bool CSafeFolder::OpenChild(const CSafeItem& item, CSafeFolder& child, DWORD& dw
         dwError = item.IsLink() ? kErrorNotTheListedEntry : ERROR_DIRECTORY;
         return false;
     }
+    const std::string sSep = !m_sPath.empty() && m_sPath.back() == '\\' ? "" : "\\";
     if (m_bPathOnly) {
-        child.m_sPath = m_sPath + "\\" + item.sName;
+        child.m_sPath = m_sPath + sSep + item.sName;
+        child.m_sListedPath = child.m_sPath;
         child.m_bPathOnly = true;
         return true;
     }
     HANDLE h;
-    LONG status = OpenRelative(m_h, item.wsName, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE, kDirectoryFile, h);
-    if (status == kStatusAccessDenied)   // still worth walking to empty it
-        status = OpenRelative(m_h, item.wsName, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kDirectoryFile, h);
-    if (status < 0) {
-        dwError = ErrorOf(status);
+    if (!OpenListedFolder(m_h, item, true, h, dwError))
         return false;
-    }
-    if (!IsTheListedEntry(h, item, dwError)) {
-        ::CloseHandle(h);
-        return false;
-    }
     child.m_h = h;
-    child.m_sPath = m_sPath + "\\" + item.sName;
+    child.m_sPath = m_sPath + sSep + item.sName;
+    child.m_sListedPath = m_sListedPath + (m_sListedPath.empty() || m_sListedPath.back() == '\\' ? "" : "\\") +
+                          item.sName;
+    child.m_sVolume = m_sVolume;
     return true;
 }
 
 bool CSafeFolder::Remove(const CSafeItem& item, DWORD& dwError) const
 {
     if (m_bPathOnly) {
-        std::string sPath = m_sPath + "\\" + item.sName;
+        std::string sPath = m_sPath + (m_sPath.back() == '\\' ? "" : "\\") + item.sName;
         BOOL bOk = (item.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryA(sPath.c_str())
                                                                   : ::DeleteFileA(sPath.c_str());
         if (!bOk)
@@ -526,37 +685,115 @@ bool CSafeFolder::ReadFileEntry(const CSafeItem& item, DWORD nMaxSize, std::stri
             return false;
         }
     }
-    bool bOk = true;
+    CUniqueFile file(h);
     DWORD dwHigh = 0;
     DWORD dwSize = ::GetFileSize(h, &dwHigh);
     if (dwSize == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) {
         dwError = ::GetLastError();
-        bOk = false;
-    } else if (dwHigh || dwSize > nMaxSize) {
-        dwError = ERROR_FILE_TOO_LARGE;
-        bOk = false;
-    } else {
-        sContent.resize(dwSize);
-        DWORD dwRead = 0;
-        if (dwSize && (!::ReadFile(h, &sContent[0], dwSize, &dwRead, nullptr) || dwRead != dwSize)) {
-            dwError = dwRead != dwSize && ::GetLastError() == NO_ERROR ? ERROR_HANDLE_EOF : ::GetLastError();
-            bOk = false;
-        }
+        return false;
     }
-    ::CloseHandle(h);
-    return bOk;
+    if (dwHigh || dwSize > nMaxSize) {
+        dwError = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    sContent.resize(dwSize);
+    DWORD dwRead = 0;
+    if (dwSize && (!::ReadFile(h, &sContent[0], dwSize, &dwRead, nullptr) || dwRead != dwSize)) {
+        dwError = dwRead != dwSize && ::GetLastError() == NO_ERROR ? ERROR_HANDLE_EOF : ::GetLastError();
+        sContent.clear();
+        return false;
+    }
+    return true;
 }
 
-bool EmptySafeFolder(CSafeFolder& folder, bool bLog)
+bool TsOpenFolderChain(const char* pszPath, CSafeFolder& folder, CString& sError)
 {
-    std::string sMask = folder.Path() + "\\*.*";
-    if (bLog)
-        TsLogWrite("ForEachFile() - by mask ", sMask.c_str(), 0, TRUE);
+    DWORD dwError = 0;
+    std::string sAt;
+    if (folder.OpenPath(pszPath, dwError, nullptr, nullptr, &sAt))
+        return true;
+    if (dwError == ERROR_BAD_PATHNAME) {
+        sError = CString(pszPath ? pszPath : "") + " is not a full path";
+    } else if (dwError == kErrorNotTheListedEntry) {
+        sError = CString(sAt.c_str()) + " is a link";
+    } else if (dwError == ERROR_DIRECTORY) {
+        sError = CString(sAt.c_str()) + " is not a folder";
+    } else {
+        CString sText;
+        GetErrorText(sText, dwError);
+        sError = CString(sAt.c_str()) + ": " + sText;
+    }
+    return false;
+}
+
+bool TsOpenEntry(const char* pszPath, CSafeFolder& parent, CSafeItem& item, CString& sError)
+{
+    parent.Close();
+    const std::string sPath = pszPath ? pszPath : "";
+    std::string sVolume;
+    std::vector<std::string> parts;
+    if (!SplitFullPath(sPath, sVolume, parts) || parts.empty()) {
+        sError = CString(sPath.c_str()) + " is not a full path";
+        return false;
+    }
+    if (!TsOpenFolderChain(Joined(sVolume, parts, parts.size() - 1).c_str(), parent, sError))
+        return false;
+    DWORD dwError = 0;
+    if (!parent.Find(parts.back(), item, dwError)) {
+        CString sText;
+        GetErrorText(sText, dwError);
+        sError = CString(sPath.c_str()) + ": " + sText;
+        parent.Close();
+        return false;
+    }
+    return true;
+}
+
+bool TsFolderIsSameOrAbove(const CSafeFolder& folder, const char* pszOther)
+{
+    if (!pszOther || !*pszOther || folder.ListedPath().empty())
+        return false;
+    const std::string sFolder = WithoutTrailingBackslashes(folder.ListedPath());
+    const std::string sOther = WithoutTrailingBackslashes(LongForm(WithoutTrailingBackslashes(pszOther).c_str()));
+    if (sOther.size() < sFolder.size() || ::lstrcmpiA(sOther.substr(0, sFolder.size()).c_str(), sFolder.c_str()) != 0)
+        return false;
+    // The folder's path ends at a character boundary of the other's: its next byte is a
+    // separator (or the folder is a root, which ends in one).
+    return sOther.size() == sFolder.size() || sFolder.back() == '\\' || sOther[sFolder.size()] == '\\';
+}
+
+bool TsFolderIsSame(const CSafeFolder& folder, const char* pszOther)
+{
+    if (!pszOther || !*pszOther)
+        return false;
+    return ::lstrcmpiA(WithoutTrailingBackslashes(folder.ListedPath()).c_str(),
+                       WithoutTrailingBackslashes(LongForm(WithoutTrailingBackslashes(pszOther).c_str())).c_str()) == 0;
+}
+
+UINT TsFolderDriveType(const CSafeFolder& folder)
+{
+    const std::string& sVolume = folder.Volume();
+    if (sVolume.size() < 3)
+        return DRIVE_UNKNOWN;
+    if (sVolume[0] == '\\')
+        return DRIVE_REMOTE;
+    char szDevice[MAX_PATH] = "";
+    const std::string sDrive = sVolume.substr(0, 2);
+    // A SUBST drive is a folder of another drive under a letter: "\??\C:\folder".
+    if (::QueryDosDeviceA(sDrive.c_str(), szDevice, MAX_PATH) && std::strncmp(szDevice, "\\??\\", 4) == 0)
+        return DRIVE_REMOTE;
+    return ::GetDriveTypeA(sVolume.c_str());
+}
+
+bool TsEmptySafeFolder(CSafeFolder& folder, const SafeWalkLog& log)
+{
+    if (log.pfnFolder)
+        log.pfnFolder(folder.Path());
     std::vector<CSafeItem> items;
     DWORD dwError = 0;
     bool bOk = folder.List(items, dwError);
-    if (!bOk && bLog)
-        ReportSetupError("File operation failed for ", sMask.c_str(), dwError);
+    if (!bOk && log.pfnListFailed)
+        log.pfnListFailed(folder.Path(), dwError);
     for (const CSafeItem& item : items) {
         std::string sPath = folder.Path() + "\\" + item.sName;
         dwError = 0;
@@ -564,22 +801,21 @@ bool EmptySafeFolder(CSafeFolder& folder, bool bLog)
             CSafeFolder child;
             bool bGone = folder.OpenChild(item, child, dwError);
             if (bGone) {
-                bool bEmptied = EmptySafeFolder(child, bLog);
+                bool bEmptied = TsEmptySafeFolder(child, log);
                 bGone = child.RemoveSelf(dwError) && bEmptied;
             }
             if (!bGone) {
                 bOk = false;
-                if (bLog)
-                    TsLogWrite("ActDelFile() - can't remove directory", sPath.c_str(), dwError, TRUE);
+                if (log.pfnEntryFailed)
+                    log.pfnEntryFailed(sPath, item, dwError);
             }
         } else if (!folder.Remove(item, dwError)) {
             bOk = false;
-            if (bLog)
-                TsLogWrite(item.IsLink() ? "ActDelFile() - can't remove link" : "ActDelFile() - can't delete file",
-                           sPath.c_str(), dwError, TRUE);
+            if (log.pfnEntryFailed)
+                log.pfnEntryFailed(sPath, item, dwError);
         }
     }
-    if (bLog)
-        TsLogWrite("ForEachFile() - ", bOk ? "OK" : "FAIL", 0, TRUE);
+    if (log.pfnFolderDone)
+        log.pfnFolderDone(folder.Path(), bOk);
     return bOk;
 }
