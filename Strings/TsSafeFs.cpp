@@ -12,6 +12,8 @@ namespace {
 // ntdll's file calls, present on every NT system and looked up at run time so that the
 // program still loads where they are missing.
 using NtOpenFileFn = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, ULONG, ULONG);
+using NtCreateFileFn = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*, ULONG,
+                                   ULONG, ULONG, ULONG, void*, ULONG);
 using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, void*, void*, IO_STATUS_BLOCK*, void*, ULONG, ULONG,
                                             BOOLEAN, UNICODE_STRING*, BOOLEAN);
 using NtFileInformationFn = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
@@ -19,6 +21,7 @@ using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
 
 struct NtFileApi {
     NtOpenFileFn pfnOpen = nullptr;
+    NtCreateFileFn pfnCreate = nullptr;
     NtQueryDirectoryFileFn pfnQueryDirectory = nullptr;
     NtFileInformationFn pfnQueryInformation = nullptr;
     NtFileInformationFn pfnSetInformation = nullptr;
@@ -39,11 +42,12 @@ const NtFileApi& Nt()
         if (!h)
             return api;
         api.pfnOpen = Lookup<NtOpenFileFn>(h, "NtOpenFile");
+        api.pfnCreate = Lookup<NtCreateFileFn>(h, "NtCreateFile");
         api.pfnQueryDirectory = Lookup<NtQueryDirectoryFileFn>(h, "NtQueryDirectoryFile");
         api.pfnQueryInformation = Lookup<NtFileInformationFn>(h, "NtQueryInformationFile");
         api.pfnSetInformation = Lookup<NtFileInformationFn>(h, "NtSetInformationFile");
         api.pfnToError = Lookup<RtlNtStatusToDosErrorFn>(h, "RtlNtStatusToDosError");
-        api.bComplete = api.pfnOpen && api.pfnQueryDirectory && api.pfnQueryInformation && api.pfnSetInformation &&
+        api.bComplete = api.pfnOpen && api.pfnCreate && api.pfnQueryDirectory && api.pfnQueryInformation && api.pfnSetInformation &&
                         api.pfnToError;
         return api;
     }();
@@ -196,13 +200,14 @@ bool IsTheListedEntry(HANDLE h, const CSafeItem& item, DWORD& dwError)
 // Opens a listed folder relative to its parent, held: others may read and write in it but
 // neither rename nor remove it. With bDelete the handle may also delete the folder itself
 // (when this process may, and nobody else holds it so).
-bool OpenListedFolder(HANDLE hParent, const CSafeItem& item, bool bDelete, HANDLE& h, DWORD& dwError)
+bool OpenListedFolder(HANDLE hParent, const CSafeItem& item, bool bDelete, HANDLE& h, DWORD& dwError,
+                      ACCESS_MASK extra = 0)
 {
     LONG status = kStatusAccessDenied;
     if (bDelete)
-        status = OpenRelative(hParent, item.wsName, kHeldFolderAccess | DELETE, kDirectoryFile, h, kShareHeld);
+        status = OpenRelative(hParent, item.wsName, kHeldFolderAccess | extra | DELETE, kDirectoryFile, h, kShareHeld);
     if (status == kStatusAccessDenied || status == kStatusSharingViolation)   // still worth holding and walking
-        status = OpenRelative(hParent, item.wsName, kHeldFolderAccess, kDirectoryFile, h, kShareHeld);
+        status = OpenRelative(hParent, item.wsName, kHeldFolderAccess | extra, kDirectoryFile, h, kShareHeld);
     if (status < 0) {
         dwError = ErrorOf(status);
         return false;
@@ -213,6 +218,32 @@ bool OpenListedFolder(HANDLE hParent, const CSafeItem& item, bool bDelete, HANDL
         return false;
     }
     return true;
+}
+
+// Makes the folder wsName in hParent, never opening anything that was there: FILE_CREATE
+// fails when a name (a link included) is taken.
+LONG CreateFolderRelative(HANDLE hParent, const std::wstring& wsName, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK access,
+                          HANDLE& h)
+{
+    h = INVALID_HANDLE_VALUE;
+    UNICODE_STRING name;
+    name.Buffer = const_cast<PWSTR>(wsName.c_str());
+    name.Length = name.MaximumLength = static_cast<USHORT>(wsName.size() * sizeof(WCHAR));
+    OBJECT_ATTRIBUTES oa = {};
+    oa.Length = sizeof(oa);
+    oa.RootDirectory = hParent;
+    oa.ObjectName = &name;
+    oa.Attributes = OBJ_CASE_INSENSITIVE;
+    oa.SecurityDescriptor = pSD;
+    IO_STATUS_BLOCK io = {};
+    HANDLE hMade = nullptr;
+    constexpr ULONG kFileCreate = 2;
+    LONG status = Nt().pfnCreate(&hMade, access | SYNCHRONIZE, &oa, &io, nullptr, FILE_ATTRIBUTE_NORMAL, kShareHeld,
+                                 kFileCreate, kDirectoryFile | kOpenReparsePoint | kSynchronousIo | kBackupIntent,
+                                 nullptr, 0);
+    if (status >= 0)
+        h = hMade;
+    return status;
 }
 
 bool MarkForDeletion(HANDLE h, DWORD& dwError)
@@ -446,6 +477,21 @@ std::string CSafeFolder::Name() const
 bool CSafeFolder::OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent,
                            std::string* psFailedAt)
 {
+    bool bCreated = false;
+    return Walk(pszPath, false, nullptr, 0, bCreated, dwError, pItem, pParent, psFailedAt);
+}
+
+bool CSafeFolder::CreatePath(const char* pszPath, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess,
+                             bool& bCreatedLast, DWORD& dwError, std::string* psFailedAt)
+{
+    return Walk(pszPath, true, pSD, extraAccess, bCreatedLast, dwError, nullptr, nullptr, psFailedAt);
+}
+
+bool CSafeFolder::Walk(const char* pszPath, bool bCreate, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess,
+                       bool& bCreatedLast, DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent,
+                       std::string* psFailedAt)
+{
+    bCreatedLast = false;
     Close();
     std::string sFailedAt;
     auto Fail = [&](DWORD dwCode, const std::string& sAt) {
@@ -467,6 +513,10 @@ bool CSafeFolder::OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem
         for (size_t i = 0; i < parts.size(); ++i) {
             const std::string sAt = Joined(sVolume, parts, i + 1);
             DWORD dwAttributes = ::GetFileAttributesA(sAt.c_str());
+            if (dwAttributes == INVALID_FILE_ATTRIBUTES && bCreate && ::CreateDirectoryA(sAt.c_str(), nullptr)) {
+                bCreatedLast = i + 1 == parts.size();
+                continue;
+            }
             if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
                 DWORD dwCode = ::GetLastError();
                 if (dwCode == ERROR_FILE_NOT_FOUND && i + 1 < parts.size())
@@ -507,6 +557,21 @@ bool CSafeFolder::OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem
         const bool bLast = i + 1 == parts.size();
         CSafeItem item;
         if (!Find(parts[i], item, dwError)) {
+            if (bCreate && dwError == ERROR_FILE_NOT_FOUND) {
+                HANDLE h;
+                LONG status = CreateFolderRelative(m_h, Wide(parts[i]), pSD,
+                                                   kHeldFolderAccess | (bLast ? extraAccess | DELETE : 0), h);
+                if (status < 0)
+                    return Fail(ErrorOf(status), sAt);
+                m_above.emplace_back(m_h);
+                m_h = h;
+                m_sPath = sAt;
+                m_sListedPath += (i ? "\\" : "") + parts[i];
+                m_bListed = false;
+                m_listing.clear();
+                bCreatedLast = bLast;
+                continue;
+            }
             if (dwError == ERROR_FILE_NOT_FOUND && !bLast)
                 dwError = ERROR_PATH_NOT_FOUND;
             return Fail(dwError, sAt);
@@ -523,7 +588,7 @@ bool CSafeFolder::OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem
         // The folders above the last one are only held: another chain through them (the
         // next file's, say) may hold them too.
         HANDLE h;
-        if (!OpenListedFolder(m_h, item, bLast, h, dwError))
+        if (!OpenListedFolder(m_h, item, bLast, h, dwError, bLast ? extraAccess : 0))
             return Fail(dwError, sAt);
         m_above.emplace_back(m_h);
         m_h = h;

@@ -66,6 +66,18 @@ public:
     bool OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem = nullptr, CSafeFolder* pParent = nullptr,
                   std::string* psFailedAt = nullptr);
 
+    // Opens pszPath like OpenPath, making every missing folder on the way relative to the one
+    // above it (never opening what another made meanwhile), each new one with the security
+    // descriptor pSD (null: the default). The last folder is held with extraAccess too
+    // (READ_CONTROL | WRITE_DAC to set its access list on the handle). bCreatedLast tells
+    // whether the last folder was made now.
+    bool CreatePath(const char* pszPath, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess, bool& bCreatedLast,
+                    DWORD& dwError, std::string* psFailedAt = nullptr);
+
+    // The handle of this folder (for calls on it such as SetSecurityInfo); invalid on the
+    // plain path calls.
+    HANDLE Handle() const { return m_h; }
+
     // Every entry but "." and "..", fresh from the system.
     bool List(std::vector<CSafeItem>& items, DWORD& dwError) const;
     // Looks an entry up by its long or 8.3 name, not case-sensitive; the folder is listed the
@@ -97,6 +109,9 @@ public:
     void Close();
 
 private:
+    bool Walk(const char* pszPath, bool bCreate, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess, bool& bCreatedLast,
+              DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent, std::string* psFailedAt);
+
     HANDLE m_h = INVALID_HANDLE_VALUE;
     std::vector<CUniqueFile> m_above;   // the chain's folders above this one, held
     std::string m_sPath;

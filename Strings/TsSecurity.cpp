@@ -2,6 +2,7 @@
 
 #include "Strings/SafeRegKey.h"
 #include "Strings/TsLog.h"
+#include "Strings/TsSafeFs.h"
 #include "framework/Unique.h"
 #include "framework/WinApp.h"
 
@@ -281,12 +282,6 @@ bool TsIsUacEnabled()
 
 namespace {
 
-bool IsFolder(const char* pszPath)
-{
-    DWORD dwAttr = ::GetFileAttributesA(pszPath);
-    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool CopySidBytes(const CTsAdvApi& api, PSID pSid, std::vector<BYTE>& sid)
 {
     if (!pSid || !api.pfnIsValidSid || !api.pfnGetLengthSid || !api.pfnIsValidSid(pSid))
@@ -349,15 +344,15 @@ bool PrivateDescriptor(const CTsAdvApi& api, const std::vector<BYTE>& user, CUni
     return true;
 }
 
-// Whether the folder carries a mandatory label below medium.
-bool HasLowLabel(const CTsAdvApi& api, const char* pszPath)
+// Whether the opened folder carries a mandatory label below medium.
+bool HasLowLabel(const CTsAdvApi& api, HANDLE hFolder)
 {
-    if (!api.pfnGetNamedSecurityInfoA)
+    if (!api.pfnGetSecurityInfo)
         return false;
     PACL pSacl = nullptr;
     PSECURITY_DESCRIPTOR pSD = nullptr;
-    if (api.pfnGetNamedSecurityInfoA(const_cast<char*>(pszPath), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr,
-                                     nullptr, nullptr, &pSacl, &pSD) != ERROR_SUCCESS)
+    if (api.pfnGetSecurityInfo(hFolder, SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, &pSacl,
+                               &pSD) != ERROR_SUCCESS)
         return false;
     CUniqueLocal sdOwner(pSD);
     if (!pSacl)
@@ -453,7 +448,7 @@ bool TsMakePrivateFolder(const char* pszFolder, CString& sError)
     // Systems without access lists (Windows 9x) make the folders plainly; on the others a
     // private folder that cannot be described is no folder at all.
     const bool bSecure = api.pfnConvertStringSecurityDescriptorToSecurityDescriptorW && api.pfnOpenProcessToken &&
-                         api.pfnGetNamedSecurityInfoA && api.pfnSetNamedSecurityInfoA;
+                         api.pfnGetSecurityInfo && api.pfnSetSecurityInfo;
     std::vector<BYTE> user, admins;
     CUniqueLocal sd;
     if (bSecure && !(CurrentUserSid(api, user) && AdministratorsSid(api, admins) && PrivateDescriptor(api, user, sd))) {
@@ -462,50 +457,59 @@ bool TsMakePrivateFolder(const char* pszFolder, CString& sError)
         sError = NotUsable(sPath, "its access list cannot be made: " + sReason);
         return false;
     }
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), sd.Get(), FALSE};
 
-    // Every missing folder along the path, from the first one below the root or share.
-    int nComponent = sPath.Left(2) == "\\\\" ? sPath.Find('\\', 2) + 1 : 3;
-    if (sPath.Left(2) == "\\\\" && nComponent == 0) {
-        sError = NotUsable(sPath, "it is not a full path");
+    // Every folder from the root down, each made or opened through the one above it and
+    // held while it is secured: a link on the way refuses the folder, and the access list
+    // goes onto the folder that was checked, never onto a name.
+    CSafeFolder folder;
+    bool bCreatedLast = false;
+    DWORD dwError = 0;
+    std::string sAt;
+    const ACCESS_MASK access = READ_CONTROL | WRITE_DAC | WRITE_OWNER;   // the list, and the label
+    if (!folder.CreatePath(sPath, bSecure ? sd.Get() : nullptr, access, bCreatedLast, dwError, &sAt)) {
+        if (dwError == ERROR_BAD_PATHNAME) {
+            sError = NotUsable(sPath, "it is not a full path");
+        } else if (dwError == kTsErrorNotTheListedEntry) {
+            sError = NotUsable(sPath, CString(sAt.c_str()) + " is a link");
+        } else {
+            CString sReason;
+            GetErrorText(sReason, dwError);
+            sError = "Can not create folder " + CString(sAt.c_str()) + ": " + sReason;
+        }
         return false;
     }
-    bool bCreatedLast = false;
-    for (;;) {
-        int nSlash = sPath.Find('\\', nComponent);
-        int nEnd = nSlash < 0 ? sPath.GetLength() : nSlash;
-        if (nEnd > nComponent) {
-            CString sPrefix = sPath.Left(nEnd);
-            bCreatedLast = false;
-            if (!IsFolder(sPrefix)) {
-                if (::CreateDirectoryA(sPrefix, bSecure ? &sa : nullptr)) {
-                    bCreatedLast = true;
-                } else if (!IsFolder(sPrefix)) {
-                    CString sReason;
-                    GetLastErrorText(sReason);
-                    sError = "Can not create folder " + sPrefix + ": " + sReason;
-                    return false;
-                }
-            }
-        }
-        if (nSlash < 0)
-            break;
-        nComponent = nSlash + 1;
-    }
-    if (!bSecure)
+    if (!bSecure || folder.Handle() == INVALID_HANDLE_VALUE)
         return true;
 
-    if (!CheckOwner(sPath, user, admins, sError))
+    if (g_pfnTsReadFileOwner == TsReadFileOwner) {
+        PSID pOwner = nullptr;
+        PSECURITY_DESCRIPTOR pSD = nullptr;
+        std::vector<BYTE> owner;
+        DWORD dwRc = api.pfnGetSecurityInfo(folder.Handle(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner,
+                                            nullptr, nullptr, nullptr, &pSD);
+        CUniqueLocal sdOwner(pSD);
+        if (dwRc != ERROR_SUCCESS || !CopySidBytes(api, pOwner, owner)) {
+            CString sReason;
+            GetErrorText(sReason, dwRc != ERROR_SUCCESS ? dwRc : ::GetLastError());
+            sError = NotUsable(sPath, "its owner cannot be read: " + sReason);
+            return false;
+        }
+        if (owner != user && owner != admins) {
+            sError = NotUsable(sPath, "it belongs to another user");
+            return false;
+        }
+    } else if (!CheckOwner(sPath, user, admins, sError)) {   // a test's stand-in owner
         return false;
+    }
     if (!bCreatedLast) {
         // Ours, but perhaps made by an earlier version for everybody: made private again.
         PACL pDacl = nullptr;
         BOOL bPresent = FALSE, bDefaulted = FALSE;
         DWORD dwRc = ERROR_INVALID_FUNCTION;
         if (::GetSecurityDescriptorDacl(sd.Get(), &bPresent, &pDacl, &bDefaulted))
-            dwRc = api.pfnSetNamedSecurityInfoA(const_cast<char*>(sPath.c_str()), SE_FILE_OBJECT,
-                                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                                nullptr, nullptr, pDacl, nullptr);
+            dwRc = api.pfnSetSecurityInfo(folder.Handle(), SE_FILE_OBJECT,
+                                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                          nullptr, pDacl, nullptr);
         if (dwRc != ERROR_SUCCESS) {
             CString sReason;
             GetErrorText(sReason, dwRc);
@@ -513,9 +517,9 @@ bool TsMakePrivateFolder(const char* pszFolder, CString& sError)
             return false;
         }
     }
-    if (HasLowLabel(api, sPath)) {
-        ApplyLabel(api, SE_FILE_OBJECT, nullptr, sPath, kMediumLabel, nullptr);
-        if (HasLowLabel(api, sPath)) {
+    if (HasLowLabel(api, folder.Handle())) {
+        ApplyLabel(api, SE_FILE_OBJECT, folder.Handle(), nullptr, kMediumLabel, nullptr);
+        if (HasLowLabel(api, folder.Handle())) {
             sError = NotUsable(sPath, "low-integrity processes can write there");
             return false;
         }

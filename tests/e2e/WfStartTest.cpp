@@ -1138,6 +1138,36 @@ TEST_F(WfStart, TheUsersOwnFilesInTheHostFolderSurviveAFailedStartAndTheStop)
     testutil::RemoveTree(sHost);
 }
 
+TEST_F(WfStart, AFallbackFolderThatIsALinkIsNeitherWrittenNorRunFrom)
+{
+    // The user's temporary folder is missing, so the start would fall back to the shared
+    // C:\_ts, which another user of the computer made a link to a folder of theirs.
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    ASSERT_FALSE(testutil::FolderExists("C:\\_ts")) << "left by another test";
+    CTempDir theirs;
+    ASSERT_TRUE(testutil::MakeFolderLink("C:\\_ts", theirs.Path()));
+    std::vector<std::string> oldValues;
+    for (const char* pszName : {"TMP", "TEMP"}) {
+        char sz[MAX_PATH] = "";
+        ::GetEnvironmentVariableA(pszName, sz, MAX_PATH);
+        oldValues.push_back(sz);
+        ::SetEnvironmentVariableA(pszName, "C:\\no\\such\\temp");
+    }
+    StarterRun run = RunStarter("/silent");
+    ::SetEnvironmentVariableA("TMP", oldValues[0].c_str());
+    ::SetEnvironmentVariableA("TEMP", oldValues[1].c_str());
+    testutil::RemoveFolderLink("C:\\_ts");
+
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_EQ("", Lines(e2e::Added({}, e2e::ListFolder(theirs.Path()))));
+    EXPECT_EQ(nullptr, e2e::WaitForWatcher(500));
+    EXPECT_EQ("<none>", Tessaly("PorvinHostPath"));
+    std::vector<UiBox> boxes = run.Dialogs();
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
+    EXPECT_EQ("Cannot use folder (it is not a full path)", boxes[0].Text());
+}
+
 class WfStopDesktopEdition : public WfStartDesktopEdition {};
 
 TEST_F(WfStopDesktopEdition, KillHandsTheDesktopEditionBackItsDataAndDeletesNothing)

@@ -179,6 +179,38 @@ TEST(TsPrivateFolder, SomebodyElsesFolderOrNoFullPathIsRefused)
     }
 }
 
+// Another user's link anywhere on the way: the folder is refused, naming the link, and
+// nothing is made or changed behind it.
+TEST(TsPrivateFolder, ALinkOnTheWayRefusesTheFolder)
+{
+    CTempDir dir;
+    CTempDir theirs;
+    ASSERT_TRUE(testutil::MakeFolderLink(dir / "_ts", theirs.Path()));
+    ASSERT_TRUE(testutil::CreateFolders(dir / "real"));
+    ASSERT_TRUE(testutil::MakeFolderLink(dir / "real\\Tessaly", theirs.Path()));
+    struct Row {
+        std::string sFolder;
+        std::string sLink;
+    };
+    const Row kRows[] = {
+        {dir / "_ts", dir / "_ts"},
+        {dir / "_ts\\Tessaly", dir / "_ts"},
+        {dir / "_ts\\a\\Tessaly", dir / "_ts"},
+        {dir / "real\\Tessaly", dir / "real\\Tessaly"},
+    };
+    for (const Row& r : kRows) {
+        SCOPED_TRACE(r.sFolder);
+        CString sError;
+        EXPECT_FALSE(TsMakePrivateFolder(r.sFolder.c_str(), sError));
+        EXPECT_EQ("Cannot use folder " + r.sFolder + " (" + r.sLink + " is a link)", std::string(sError.c_str()));
+    }
+    EXPECT_FALSE(testutil::FolderExists(theirs / "Tessaly"));
+    EXPECT_FALSE(testutil::FolderExists(theirs / "a"));
+    EXPECT_EQ(std::vector<std::string>{"S-1-1-0"}, OtherTrustees(theirs.Path())) << "left as it was";
+    testutil::RemoveFolderLink(dir / "_ts");
+    testutil::RemoveFolderLink(dir / "real\\Tessaly");
+}
+
 // The shared fallback folder of the Windows drive is used only when it is the user's (or
 // made now, private); a foreign one means no writable folder at all.
 TEST(TsPrivateFolder, FallbackFolderIsMadePrivateAndRefusedWhenForeign)
