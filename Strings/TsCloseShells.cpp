@@ -31,10 +31,22 @@ const char* const kDialogKinds[] = {"_Identity_Editor_", "_Keycard_Editor_", "_V
 
 const char kMakerKey[] = "Software\\Norvane Works";
 const DWORD kCancelPauseMs = 200;
-// A blocked window whose pop-ups ignore the cancel is given up after this many of them.
+// A blocked window whose pop-ups ignore the cancel is given up after this many of them; the
+// watcher's pop-ups the same.
 const int kMaxCancelPasses = 20;
 const int kWatcherWaitPasses = 50;
 const DWORD kWatcherWaitStepMs = 100;
+
+// How long the clean-up can take when every foreign window misbehaves. Every message sent to
+// a window of another thread waits kSendLimitMs at most (a window whose thread is hung
+// answers nothing: it is passed over, as a window that has gone is). Sending and pausing for
+// all blocked windows and for the watcher's pop-ups stops once kSendBudgetMs are spent; the
+// sends under way and one pause may add kSendLimitMs + kCancelPauseMs. Then the watcher is
+// awaited 49 x 100 ms. So a call takes at most about 10 + 1 + 0.2 + 4.9 = 16 s, plus the
+// enumeration of the desktop's windows (which sends nothing) and any wait for the
+// cross-process lock (see Strings/TsLock).
+const DWORD kSendLimitMs = 1000;
+const DWORD kSendBudgetMs = 10000;
 
 // One step's use of the shared block.
 struct SharedConnection {
@@ -42,11 +54,46 @@ struct SharedConnection {
     bool bConnectedHere = false;
 };
 
+// The time this call may still spend sending to foreign windows, counted from the first send.
+class CSendBudget {
+public:
+    CSendBudget() : m_dwStart(::GetTickCount()) {}
+    // False, traced once, when the budget is used up: the window is then passed over.
+    bool Left()
+    {
+        if (::GetTickCount() - m_dwStart < kSendBudgetMs)
+            return true;
+        if (!m_bTraced)
+            TsTrace("!HUNG all\n", "!!!CloseShells: the time for freeing windows is used up, the rest are passed over\n");
+        m_bTraced = true;
+        return false;
+    }
+
+private:
+    DWORD m_dwStart;
+    bool m_bTraced = false;
+};
+
 struct CloseState {
     SharedConnection connection;
     std::vector<HWND> windows;   // top-level windows in the order found, each once
     CTsProcessesInfo processes;
 };
+
+// Sends a message to a window that may belong to another thread or process, waiting
+// kSendLimitMs at most. False when the window did not answer (hung, busy or gone): the
+// caller passes it over.
+bool SendWithLimit(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR dwResult = 0;
+    if (::SendMessageTimeoutA(hWnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG | SMTO_NORMAL, kSendLimitMs, &dwResult))
+        return true;
+    if (::IsWindow(hWnd)) {
+        TsTrace("!HUNG %x %x\n", "!!!CloseShells: window %x does not answer message %x, passed over\n",
+                static_cast<unsigned>(HandleToUlong(hWnd)), uMsg);
+    }
+    return false;
+}
 
 template <size_t N> bool IsOneOf(const CString& s, const char* const (&table)[N])
 {
@@ -65,10 +112,25 @@ CString ClassOf(HWND hWnd)
     return n > 0 ? CString(sz, n) : CString();
 }
 
+// The text the system keeps for a window, read without sending it anything (GetWindowText
+// sends WM_GETTEXT to a window of another thread of this process, which may hang).
 CString TitleOf(HWND hWnd)
 {
-    char sz[1024];
-    int n = ::GetWindowTextA(hWnd, sz, sizeof(sz));
+    using InternalGetWindowTextFn = int(WINAPI*)(HWND, LPWSTR, int);
+    static const auto pInternalGetWindowText = reinterpret_cast<InternalGetWindowTextFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("user32.dll"), "InternalGetWindowText")));
+    if (!pInternalGetWindowText) {
+        // Windows 9x: there, the text of a window of another thread is read without a message.
+        char sz[1024];
+        int n = ::GetWindowTextA(hWnd, sz, sizeof(sz));
+        return n > 0 ? CString(sz, n) : CString();
+    }
+    wchar_t wsz[1024];
+    int nWide = pInternalGetWindowText(hWnd, wsz, sizeof(wsz) / sizeof(wsz[0]));
+    if (nWide <= 0)
+        return CString();
+    char sz[4096];
+    int n = ::WideCharToMultiByte(CP_ACP, 0, wsz, nWide, sz, sizeof(sz), nullptr, nullptr);
     return n > 0 ? CString(sz, n) : CString();
 }
 
@@ -284,12 +346,13 @@ bool CollectWindows(CloseState& state)
 
 // Cancels the pop-ups that keep hWnd disabled: its top-level window's last active pop-up,
 // or when that is hWnd itself or was just cancelled, the one of the top-level window's owner.
-void FreeWindow(HWND hWnd)
+// A window or pop-up that does not answer ends the freeing of hWnd.
+void FreeWindow(HWND hWnd, CSendBudget& budget)
 {
-    if (!::IsWindow(hWnd))
+    if (!::IsWindow(hWnd) || ::IsWindowEnabled(hWnd))
         return;
-    if (!::IsWindowEnabled(hWnd))
-        ::SendMessageA(hWnd, WM_CANCELMODE, 0, 0);
+    if (!budget.Left() || !SendWithLimit(hWnd, WM_CANCELMODE, 0, 0))
+        return;
     HWND hPrevious = nullptr;
     for (int nPass = 0; nPass < kMaxCancelPasses && ::IsWindow(hWnd) && !::IsWindowEnabled(hWnd); ++nPass) {
         HWND hTopLevel = ::GetAncestor(hWnd, GA_ROOT);
@@ -302,7 +365,8 @@ void FreeWindow(HWND hWnd)
             if (hPopup == hPrevious || hPopup == hWnd)
                 return;
         }
-        ::SendMessageA(hPopup, WM_COMMAND, IDCANCEL, 0);
+        if (!budget.Left() || !SendWithLimit(hPopup, WM_COMMAND, IDCANCEL, 0))
+            return;
         hPrevious = hPopup;
         ::Sleep(kCancelPauseMs);   // no dispatching: the caller's windows must not run meanwhile
     }
@@ -346,20 +410,19 @@ HWND ReadLiveWatcher()
 
 // False when the watcher did not go within about five seconds or a quit message ended the
 // waiting (the quit message stays queued for the caller's own loop).
-bool CloseWatcher()
+bool CloseWatcher(CSendBudget& budget)
 {
     HWND hWatcher = ReadLiveWatcher();
     if (!hWatcher)
         return true;
-    if (!::IsWindowEnabled(hWatcher)) {
-        HWND hPrevious = nullptr;
-        while (::IsWindow(hWatcher) && !::IsWindowEnabled(hWatcher)) {
-            HWND hPopup = ::GetLastActivePopup(::GetAncestor(hWatcher, GA_ROOT));
-            if (!hPopup || hPopup == hWatcher || hPopup == hPrevious)
-                break;
-            ::SendMessageA(hPopup, WM_COMMAND, IDCANCEL, 0);
-            hPrevious = hPopup;
-        }
+    HWND hPrevious = nullptr;
+    for (int nPass = 0; nPass < kMaxCancelPasses && ::IsWindow(hWatcher) && !::IsWindowEnabled(hWatcher); ++nPass) {
+        HWND hPopup = ::GetLastActivePopup(::GetAncestor(hWatcher, GA_ROOT));
+        if (!hPopup || hPopup == hWatcher || hPopup == hPrevious)
+            break;
+        if (!budget.Left() || !SendWithLimit(hPopup, WM_COMMAND, IDCANCEL, 0))
+            break;
+        hPrevious = hPopup;
     }
     ::PostMessageA(hWatcher, WM_CLOSE, 0, 0);
     if (!::IsWindow(hWatcher))
@@ -413,9 +476,10 @@ int CloseShells(int nMode)
     CloseState state;
     state.processes.Init();
     CollectWindows(state);
+    CSendBudget budget;
     for (HWND hWnd : state.windows)
-        FreeWindow(hWnd);
-    CloseWatcher();
+        FreeWindow(hWnd, budget);
+    CloseWatcher(budget);
     if (nMode == 2) {
         for (HWND hWnd : state.windows) {
             if (IsProductDialog(hWnd, nullptr))

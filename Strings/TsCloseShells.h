@@ -7,7 +7,9 @@
 
 // Mode 1 (the U3 cleanup program) leaves the product's dialogs open unless freeing a blocked
 // window cancelled them; mode 2 (the starter) also posts WM_CLOSE to them. Waits about five
-// seconds at most for the watcher window. Always returns IDYES.
+// seconds at most for the watcher window; a foreign window that does not answer a message
+// within a second is passed over, and the whole call takes about 16 seconds at most however
+// the windows behave (the cross-process lock aside). Always returns IDYES.
 int CloseShells(int nMode);
 
 // Whether hWnd is one of the product's dialogs: a "#32770" window with the marker control.

@@ -16,6 +16,8 @@
 //                           its own.
 //   connect                 connects to the shared block and keeps the connection
 //   ready EVENT             signals the named event once all windows are made
+//   hang                    after all commands, stops answering: its only thread sleeps
+//                           instead of reading its messages, as a hung program's does
 //
 // Lines written: "hwnd TITLE=HEX" for each window made, then for each message of interest
 // "close TITLE", "cancel TITLE", "cancelmode TITLE", "ping TITLE" (WM_APP, which the tests
@@ -179,6 +181,7 @@ void RegisterClassOnce(const char* pszClass)
 
 int main(int argc, char** argv)
 {
+    bool bHang = false;
     HWND hTop = nullptr;
     HWND hDialog = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -225,6 +228,8 @@ int main(int argc, char** argv)
             bool bCreated = false;
             DWORD dwError = 0;
             TsConnectSharedData(bCreated, dwError);
+        } else if (cmd == "hang") {
+            bHang = true;
         } else if (cmd == "ready") {
             g_bMade = true;
             HANDLE hEvent = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, arg1);
@@ -237,6 +242,11 @@ int main(int argc, char** argv)
             Out("unknown %s", cmd.c_str());
             return 3;
         }
+    }
+    if (bHang) {
+        Out("hung");
+        for (;;)
+            ::Sleep(INFINITE);
     }
     MSG msg;
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {

@@ -425,3 +425,152 @@ TEST_F(CloseShellsTest, ABlockThatCannotBeReadIsTracedAndTheCallGoesOn)
     EXPECT_EQ(0, GetHeldLockLevel());
     EXPECT_TRUE(::IsWindow(firefox.Window("Firefox Lower")));
 }
+
+namespace {
+
+std::string HungTrace(HWND hWnd, UINT uMsg)
+{
+    char sz[64];
+    wsprintfA(sz, ": !HUNG %x %x\n", static_cast<unsigned>(HandleToUlong(hWnd)), uMsg);
+    return sz;
+}
+
+DWORD WINAPI CloseShellsThread(void* pMode)
+{
+    return static_cast<DWORD>(CloseShells(static_cast<int>(reinterpret_cast<INT_PTR>(pMode))));
+}
+
+// Runs CloseShells on a thread of its own and gives it dwLimitMs: false when it did not end
+// by then (it is left running; unblock whatever it waits for before the test ends).
+bool CloseShellsEndsWithin(int nMode, DWORD dwLimitMs, HANDLE& hThread)
+{
+    hThread = ::CreateThread(nullptr, 0, CloseShellsThread, reinterpret_cast<void*>(static_cast<INT_PTR>(nMode)), 0,
+                             nullptr);
+    if (!hThread)
+        return false;
+    return ::WaitForSingleObject(hThread, dwLimitMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+// A window whose thread has stopped reading its messages answers nothing: it is passed over
+// with a trace, whatever the mode, and the call ends in about the time of one send.
+TEST_F(CloseShellsTest, AHungBrowserBlockedByAProductDialogIsPassedOver)
+{
+    CWindowsProgram firefox(Program("firefox.exe"), {
+        "window", "MozillaWindowClass", "Firefox Hung", "dialog", "_Identity_Editor_", "Hung Dialog", "hang"});
+    ASSERT_TRUE(firefox.Ready());
+    ASSERT_TRUE(firefox.WaitFor("hung"));
+    HWND hBrowser = firefox.Window("Firefox Hung");
+    ASSERT_FALSE(::IsWindowEnabled(hBrowser));
+
+    TsTraceReset();
+    const DWORD dwStart = ::GetTickCount();
+    EXPECT_EQ(IDYES, CloseShells(2));
+    const DWORD dwElapsed = ::GetTickCount() - dwStart;
+    // One send of a second; the documented bound of a whole call is about 16 s.
+    EXPECT_LT(dwElapsed, 30000u);
+    const std::string sTrace = TraceText();
+    EXPECT_NE(std::string::npos, sTrace.find(HungTrace(hBrowser, WM_CANCELMODE))) << sTrace;
+    EXPECT_EQ(std::string::npos, sTrace.find(": !HUNG all\n"));
+    EXPECT_FALSE(::IsWindowEnabled(hBrowser));
+    EXPECT_FALSE(firefox.Has("cancel Hung Dialog"));
+}
+
+TEST_F(CloseShellsTest, AHungWatcherPopUpIsPassedOverAndTheWatcherStillAskedToClose)
+{
+    CWindowsProgram tray(Program("other.exe"), {"watcher", "0", "dialog", "-", "Hung Watcher Box", "hang"});
+    ASSERT_TRUE(tray.Ready());
+    ASSERT_TRUE(tray.WaitFor("hung"));
+    HWND hWatcher = tray.Window("Watcher");
+    ASSERT_FALSE(::IsWindowEnabled(hWatcher));
+
+    TsTraceReset();
+    const DWORD dwStart = ::GetTickCount();
+    EXPECT_EQ(IDYES, CloseShells(2));
+    const DWORD dwElapsed = ::GetTickCount() - dwStart;
+    // One send of a second, then the watcher's five seconds.
+    EXPECT_LT(dwElapsed, 30000u);
+    const std::string sTrace = TraceText();
+    EXPECT_NE(std::string::npos, sTrace.find(HungTrace(tray.Window("Hung Watcher Box"), WM_COMMAND))) << sTrace;
+    EXPECT_TRUE(::IsWindow(hWatcher));   // the close is posted; a hung thread never reads it
+    EXPECT_EQ(0, GetHeldLockLevel());
+}
+
+namespace {
+
+// A frame of the shell with its content window, made on a thread of this process that then
+// stops reading its messages until it is released.
+class CHungFrameThread {
+public:
+    CHungFrameThread()
+    {
+        m_hMade = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_hRelease = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_hThread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        m_bReady = m_hThread && ::WaitForSingleObject(m_hMade, 10000) == WAIT_OBJECT_0 && m_hFrame;
+    }
+    ~CHungFrameThread()
+    {
+        ::SetEvent(m_hRelease);
+        if (m_hThread) {
+            ::WaitForSingleObject(m_hThread, 10000);
+            ::CloseHandle(m_hThread);
+        }
+        ::CloseHandle(m_hMade);
+        ::CloseHandle(m_hRelease);
+    }
+    CHungFrameThread(const CHungFrameThread&) = delete;
+    CHungFrameThread& operator=(const CHungFrameThread&) = delete;
+
+    bool Ready() const { return m_bReady; }
+    void Release() { ::SetEvent(m_hRelease); }
+
+private:
+    static DWORD WINAPI Run(void* pParam)
+    {
+        auto* pSelf = static_cast<CHungFrameThread*>(pParam);
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = ::DefWindowProcA;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.lpszClassName = "IEFrame";
+        ::RegisterClassA(&wc);
+        wc.lpszClassName = "Shell DocObject View";
+        ::RegisterClassA(&wc);
+        pSelf->m_hFrame = ::CreateWindowExA(0, "IEFrame", "Same Process Frame", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                            nullptr, nullptr, wc.hInstance, nullptr);
+        ::CreateWindowExA(0, "Shell DocObject View", "", WS_CHILD, 0, 0, 10, 10, pSelf->m_hFrame, nullptr,
+                          wc.hInstance, nullptr);
+        ::SetEvent(pSelf->m_hMade);
+        ::WaitForSingleObject(pSelf->m_hRelease, INFINITE);   // reads no message meanwhile
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&msg);
+        ::DestroyWindow(pSelf->m_hFrame);
+        return 0;
+    }
+
+    HANDLE m_hMade = nullptr;
+    HANDLE m_hRelease = nullptr;
+    HANDLE m_hThread = nullptr;
+    HWND m_hFrame = nullptr;
+    bool m_bReady = false;
+};
+
+}  // namespace
+
+// The title of a window of another thread is read from what the system keeps: asking the
+// window itself (WM_GETTEXT) would wait for a thread that reads nothing.
+TEST(CloseShells, TitlesAreReadWithoutAskingTheWindow)
+{
+    CHungFrameThread frame;
+    ASSERT_TRUE(frame.Ready());
+    HANDLE hThread = nullptr;
+    const bool bEnded = CloseShellsEndsWithin(1, 30000, hThread);
+    EXPECT_TRUE(bEnded) << "CloseShells waited for the frame's thread";
+    frame.Release();
+    if (hThread) {
+        ::WaitForSingleObject(hThread, 30000);
+        ::CloseHandle(hThread);
+    }
+}
