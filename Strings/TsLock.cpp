@@ -31,8 +31,12 @@ struct CTsLockStack {
 namespace {
 
 const char kSource[] = "Strings\\TsLock";
-// The unlimited wait expressed in minutes, as the stuck-lock messages show it.
-const int kWaitLimitMinutes = 71582;
+
+// The longest a lock waits for the "Interprocess" mutex. No program of the product holds it
+// for more than a moment, so a holder that keeps it this long is stuck. A start, stop or
+// clean-up whose lock is stuck waits this once (plus the user's answer to the question);
+// every later lock on the same holder in the same run fails at once.
+DWORD g_dwLockWaitLimitMs = 30000;
 
 unsigned PointerTag(const void* p)
 {
@@ -109,8 +113,65 @@ bool CTsMutex::Lock(DWORD dwTimeout)
 {
     if (!m_hObject)
         return true;
-    DWORD dwRc = ::WaitForSingleObject(m_hObject, dwTimeout);
-    return dwRc == WAIT_OBJECT_0 || dwRc == WAIT_ABANDONED;
+    if (dwTimeout == 0 || dwTimeout == INFINITE) {
+        DWORD dwRc = ::WaitForSingleObject(m_hObject, dwTimeout);
+        if (dwRc == WAIT_TIMEOUT)
+            ::SetLastError(WAIT_TIMEOUT);
+        return dwRc == WAIT_OBJECT_0 || dwRc == WAIT_ABANDONED;
+    }
+    const DWORD dwStart = ::GetTickCount();
+    bool bPump = true;
+    for (;;) {
+        const DWORD dwSpent = ::GetTickCount() - dwStart;
+        const DWORD dwLeft = dwSpent < dwTimeout ? dwTimeout - dwSpent : 0;
+        DWORD dwRc = bPump && dwLeft ? ::MsgWaitForMultipleObjects(1, &m_hObject, FALSE, dwLeft, QS_ALLINPUT)
+                                     : ::WaitForSingleObject(m_hObject, dwLeft);
+        if (dwRc == WAIT_OBJECT_0 || dwRc == WAIT_ABANDONED_0)
+            return true;
+        if (dwRc == WAIT_OBJECT_0 + 1 && bPump && dwLeft) {
+            // A quit message stays queued for the caller's own loop; the rest of the wait
+            // dispatches nothing.
+            bPump = ProcessMessages();
+            continue;
+        }
+        if (dwRc == WAIT_TIMEOUT)
+            ::SetLastError(WAIT_TIMEOUT);
+        return false;
+    }
+}
+
+bool CTsMutex::IsStuckOn(DWORD dwOwnerPid) const
+{
+    // A holder that was not recorded (or is not now) may be the same one.
+    return m_bStuck && (dwOwnerPid == 0 || m_dwStuckOwnerPid == 0 || dwOwnerPid == m_dwStuckOwnerPid);
+}
+
+void CTsMutex::SetStuck(DWORD dwOwnerPid)
+{
+    if (!m_bStuck) {
+        m_bQuickFailureSeen = false;
+        m_dwStuckOwnerPid = 0;
+    }
+    if (dwOwnerPid)
+        m_dwStuckOwnerPid = dwOwnerPid;
+    m_bStuck = true;
+}
+
+bool CTsMutex::FirstQuickFailure()
+{
+    const bool bFirst = !m_bQuickFailureSeen;
+    m_bQuickFailureSeen = true;
+    return bFirst;
+}
+
+DWORD TsGetLockWaitLimit()
+{
+    return g_dwLockWaitLimitMs;
+}
+
+void TsSetLockWaitLimit(DWORD dwMs)
+{
+    g_dwLockWaitLimitMs = dwMs;
 }
 
 bool CTsMutex::Unlock()
@@ -201,12 +262,30 @@ bool CTsSingleLock::Lock()
         }
     }
 
-    if (!m_lock.Lock(INFINITE) && !HandleFailedWait(::GetLastError())) {
+    TsSharedDataBlock* pShared = g_pTsSharedData;
+    const DWORD dwOwnerPid = pShared ? pShared->dwLockOwnerPid : 0;
+    const bool bKnownStuck = m_pMutex->IsStuckOn(dwOwnerPid);
+    const DWORD dwStart = ::GetTickCount();
+    bool bLocked = m_lock.Lock(bKnownStuck ? 0 : g_dwLockWaitLimitMs);
+    if (!bLocked) {
+        const DWORD dwError = ::GetLastError();
+        if (bKnownStuck && dwError == WAIT_TIMEOUT) {
+            // The user has been asked about this holder already.
+            if (m_pMutex->FirstQuickFailure())
+                TsTrace("!LCK%d: '%s' e=%x\n", "!!!CTsSingleLock::Lock() try=%d, lock='%s', LastErr=%x\n", 1,
+                    m_sLabel.c_str(), static_cast<unsigned>(dwError));
+            m_pMutex->SetStuck(dwOwnerPid);
+        } else {
+            bLocked = HandleFailedWait(dwError, ::GetTickCount() - dwStart);
+        }
+    }
+    if (!bLocked) {
         // A hold that was never had must not stay on the stack: the thread would count as
         // holding the lock (and be refused message boxes) for the rest of its life.
         ForgetHold();
         return false;
     }
+    m_pMutex->ClearStuck();
 
     if (m_nLevel > 1) {
         if (TsSharedDataBlock* pShared = g_pTsSharedData) {
@@ -237,7 +316,7 @@ void CTsSingleLock::ForgetHold()
     }
 }
 
-bool CTsSingleLock::HandleFailedWait(DWORD dwError)
+bool CTsSingleLock::HandleFailedWait(DWORD dwError, DWORD dwWaitedMs)
 {
     TsSharedDataBlock* pShared = g_pTsSharedData;
     CString sOwnerLabel;
@@ -252,6 +331,13 @@ bool CTsSingleLock::HandleFailedWait(DWORD dwError)
             static_cast<unsigned>(dwError));
     if (!m_pMutex->GetHandle())
         return false;
+    // The time waited in minutes, rounded; a wait that ran out shows at least one.
+    int nMinutes = static_cast<int>((dwWaitedMs + 30000) / 60000);
+    if (dwError == WAIT_TIMEOUT) {
+        m_pMutex->SetStuck(dwOwnerPid);
+        if (nMinutes < 1)
+            nMinutes = 1;
+    }
 
     // Neither program sets a display name of its own.
     const char* pszDisplayName = "";
@@ -260,7 +346,7 @@ bool CTsSingleLock::HandleFailedWait(DWORD dwError)
     if (pShared && dwOwnerPid) {
         sText.Format("Process %s (pid %lu, lock %s) is locking process %s (pid %lu, lock %s) for %d minutes",
                      ProgramNameOf(dwOwnerPid).c_str(), static_cast<unsigned long>(dwOwnerPid), sOwnerLabel.c_str(),
-                     pszDisplayName, ulPid, m_sLabel.c_str(), kWaitLimitMinutes);
+                     pszDisplayName, ulPid, m_sLabel.c_str(), nMinutes);
         sText += "\nClick Yes to kill the process that is holding the lock and to report this abnormal situation to "
                  "Tessaly.";
         if (::MessageBoxA(nullptr, sText, "Tessaly", MB_YESNO | MB_ICONWARNING | MB_SYSTEMMODAL) != IDYES)
@@ -275,10 +361,11 @@ bool CTsSingleLock::HandleFailedWait(DWORD dwError)
         BOOL bTerminated = ::TerminateProcess(hOwner, 100);
         ::CloseHandle(hOwner);
         TsTrace("LTPR: %d\n", "TsLock: terminate process rc=%d\n", bTerminated ? 1 : 0);
-        return m_lock.Lock(INFINITE);
+        // The holder's end abandons the mutex, which then counts as taken.
+        return m_lock.Lock(g_dwLockWaitLimitMs);
     }
     sText.Format("Process %s (pid %lu) cannot get lock %s for %d minutes", pszDisplayName, ulPid, m_sLabel.c_str(),
-                 kWaitLimitMinutes);
+                 nMinutes);
     sText += "\nClick Yes to report this abnormal situation to Tessaly.";
     if (::MessageBoxA(nullptr, sText, "Tessaly", MB_YESNO | MB_ICONWARNING) == IDYES)
         TsReportStuckLock(sText);

@@ -31,7 +31,9 @@ public:
     CTsMutex(const CTsMutex&) = delete;
     CTsMutex& operator=(const CTsMutex&) = delete;
 
-    // A wait ended by an owner that died without releasing counts as taken.
+    // A wait ended by an owner that died without releasing counts as taken. A wait with a
+    // time limit dispatches this thread's messages meanwhile (until a quit message comes);
+    // when it runs out, the last error is WAIT_TIMEOUT.
     bool Lock(DWORD dwTimeout = INFINITE) override;
     bool Unlock() override;
 
@@ -39,10 +41,26 @@ public:
     int GetLevel() const { return m_nLevel; }
     HANDLE Detach();   // gives up the handle without closing it
 
+    // After a wait for this mutex ran out, the holder it ran out on (its recorded process,
+    // 0 when none was recorded): later waits for the same holder do not wait again.
+    bool IsStuckOn(DWORD dwOwnerPid) const;
+    void SetStuck(DWORD dwOwnerPid);
+    void ClearStuck() { m_bStuck = false; }
+    // True for the first lock that failed at once on a stuck holder (only that one is traced).
+    bool FirstQuickFailure();
+
 private:
     HANDLE m_hObject = nullptr;
     int m_nLevel;
+    bool m_bStuck = false;
+    bool m_bQuickFailureSeen = false;
+    DWORD m_dwStuckOwnerPid = 0;
 };
+
+// How long a lock waits for its mutex before the stuck-lock question: 30 s by default, long
+// beyond any real hold. Tests shorten it.
+DWORD TsGetLockWaitLimit();
+void TsSetLockWaitLimit(DWORD dwMs);
 
 // The process-wide objects, created before the program's main code runs.
 CTsMutex& TsInterprocessMutex();   // level 2; guards every access to the shared data block
@@ -57,7 +75,11 @@ public:
     CTsSingleLock(const CTsSingleLock&) = delete;
     CTsSingleLock& operator=(const CTsSingleLock&) = delete;
 
-    // True when the lock is held. Taking a lock out of level order is a hard assertion.
+    // True when the lock is held. Taking a lock out of level order is a hard assertion. The
+    // wait is limited (TsGetLockWaitLimit); when it runs out the user is asked whether to end
+    // the holder, and false is returned unless the lock could be had then. Once a wait has run
+    // out, later ones on the same holder fail at once without asking again, until the lock is
+    // had again.
     bool Lock();
     // Gives up this guard's hold.
     bool UnLock();
@@ -65,7 +87,7 @@ public:
 
 private:
     void ForgetHold();
-    bool HandleFailedWait(DWORD dwError);
+    bool HandleFailedWait(DWORD dwError, DWORD dwWaitedMs);
 
     CString m_sLabel;
     CTsMutex* m_pMutex;

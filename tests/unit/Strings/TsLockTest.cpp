@@ -254,7 +254,7 @@ TEST(TsLock, FailedWaitAsksAndEndsTheRecordedOwner)
     EXPECT_EQ("Tessaly", boxes[0].caption);
     char szExpected[512];
     wsprintfA(szExpected,
-              "Process tshelper.exe (pid %lu, lock StuckLabel) is locking process  (pid %lu, lock Mine) for 71582 "
+              "Process tshelper.exe (pid %lu, lock StuckLabel) is locking process  (pid %lu, lock Mine) for 0 "
               "minutes\nClick Yes to kill the process that is holding the lock and to report this abnormal situation "
               "to Tessaly.",
               owner.Pid(), ::GetCurrentProcessId());
@@ -291,13 +291,188 @@ TEST(TsLock, FailedWaitWithoutOwnerOffersAReport)
     ASSERT_EQ(2u, boxes.size());
     char szExpected[256];
     wsprintfA(szExpected,
-              "Process  (pid %lu) cannot get lock Orphan for 71582 minutes\nClick Yes to report this abnormal "
+              "Process  (pid %lu) cannot get lock Orphan for 0 minutes\nClick Yes to report this abnormal "
               "situation to Tessaly.",
               ::GetCurrentProcessId());
     EXPECT_EQ(std::string(szExpected), boxes[0].Text());
     EXPECT_EQ(IDNO, boxes[0].pressed);
     EXPECT_EQ(IDYES, boxes[1].pressed);
     EXPECT_EQ(0u, StuckLockReport().find("ASSERT\n" + std::string(szExpected) + "\n"));
+}
+
+namespace {
+
+// A shorter wait for the lock for the length of a test.
+class CLockWaitLimit {
+public:
+    explicit CLockWaitLimit(DWORD dwMs) : m_dwOld(TsGetLockWaitLimit()) { TsSetLockWaitLimit(dwMs); }
+    ~CLockWaitLimit() { TsSetLockWaitLimit(m_dwOld); }
+    CLockWaitLimit(const CLockWaitLimit&) = delete;
+    CLockWaitLimit& operator=(const CLockWaitLimit&) = delete;
+
+private:
+    DWORD m_dwOld;
+};
+
+int g_nTicks = 0;
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD)
+{
+    ++g_nTicks;
+}
+
+// The "Interprocess" mutex opened once more: a record of its own of a holder that got stuck.
+struct CInterprocessMutex : CTsMutex {
+    CInterprocessMutex() : CTsMutex(kTsInterprocessMutexName, kTsInterprocessLockLevel) {}
+};
+
+std::string LockTrace(int nTry, const std::string& sLabel)
+{
+    return "!LCK" + std::to_string(nTry) + ": '" + sLabel + "' e=102\n";
+}
+
+}  // namespace
+
+TEST(TsLock, AWaitThatRunsOutAsksOnceAndLaterWaitsOnTheSameHolderFailAtOnce)
+{
+    const DWORD kLimitMs = 4000;
+    CLockWaitLimit limit(kLimitMs);
+    CConnection conn;
+    ASSERT_TRUE(conn.m_bOk);
+    CMeetingEvent holding("holding");
+    CMeetingEvent release("release");
+    CHelperProcess helper("connect lock HelperHeld signal " + holding.Name() + " wait " + release.Name() +
+                          " unlock disconnect");
+    ASSERT_TRUE(holding.Wait());
+    CInterprocessMutex mutex;
+    CReportRecorder reports;
+    CUiDriver ui(CUiDriver::Press(IDNO));
+    TsTraceReset();
+
+    g_nTicks = 0;
+    const UINT_PTR uTimer = ::SetTimer(nullptr, 0, 100, CountTick);
+    DWORD dwStart = ::GetTickCount();
+    {
+        CTsSingleLock first("First", &mutex);
+        EXPECT_FALSE(first.Lock());
+    }
+    const DWORD dwFirst = ::GetTickCount() - dwStart;
+    ::KillTimer(nullptr, uTimer);
+    EXPECT_GE(dwFirst, kLimitMs - 50);
+    EXPECT_GT(g_nTicks, 0);   // the thread's messages were dispatched while it waited
+    EXPECT_EQ(0, GetHeldLockLevel());
+
+    dwStart = ::GetTickCount();
+    {
+        CTsSingleLock second("Second", &mutex);
+        EXPECT_FALSE(second.Lock());
+        CTsSingleLock third("Third", &mutex, true);
+        EXPECT_FALSE(third.IsLocked());
+    }
+    EXPECT_LT(::GetTickCount() - dwStart, kLimitMs / 2);   // no second wait
+    EXPECT_EQ(0, GetHeldLockLevel());
+
+    auto boxes = ui.Boxes();
+    ASSERT_EQ(1u, boxes.size());   // asked once
+    char szExpected[512];
+    wsprintfA(szExpected,
+              "Process tshelper.exe (pid %lu, lock HelperHeld) is locking process  (pid %lu, lock First) for 1 "
+              "minutes\nClick Yes to kill the process that is holding the lock and to report this abnormal situation "
+              "to Tessaly.",
+              helper.Pid(), ::GetCurrentProcessId());
+    EXPECT_EQ(std::string(szExpected), boxes[0].Text());
+    EXPECT_EQ(IDNO, boxes[0].pressed);
+    EXPECT_EQ("", StuckLockReport());
+    const std::string sTrace = TraceText();
+    char szOwner[64];
+    wsprintfA(szOwner, "HelperHeld(%lx)->First", helper.Pid());
+    EXPECT_NE(std::string::npos, sTrace.find(LockTrace(0, szOwner))) << sTrace;
+    EXPECT_NE(std::string::npos, sTrace.find(LockTrace(1, "Second"))) << sTrace;
+    EXPECT_EQ(std::string::npos, sTrace.find(LockTrace(1, "Third")));   // traced once
+
+    // Once the holder lets go, the lock is had and a later holder is waited for again.
+    release.Set();
+    EXPECT_EQ(0, helper.Wait());
+    {
+        CTsSingleLock after("After", &mutex, true);
+        EXPECT_TRUE(after.IsLocked());
+    }
+    EXPECT_FALSE(mutex.IsStuckOn(0));
+}
+
+// The road of a start: the first lock is taken before any connection, so its holder is not
+// known; the connection and every lock after it then fail at once.
+TEST(TsLock, WithoutAConnectionTheStuckLockIsReportedAndTheConnectionGoesOnWithoutIt)
+{
+    const DWORD kLimitMs = 2000;
+    CLockWaitLimit limit(kLimitMs);
+    CMeetingEvent holding("holding");
+    CMeetingEvent release("release");
+    CHelperProcess helper("connect lock HelperHeld signal " + holding.Name() + " wait " + release.Name() +
+                          " unlock disconnect");
+    ASSERT_TRUE(holding.Wait());
+    CReportRecorder reports;
+    CUiDriver ui(CUiDriver::Press(IDNO));
+    ASSERT_FALSE(TsIsSharedDataConnected());
+    {
+        CTsSingleLock lonely("Lonely", &TsInterprocessMutex());
+        EXPECT_FALSE(lonely.Lock());
+    }
+    const DWORD dwStart = ::GetTickCount();
+    {
+        CConnection conn;
+        EXPECT_TRUE(conn.m_bOk);
+        EXPECT_FALSE(conn.m_bCreated);
+        EXPECT_EQ(helper.Pid(), g_pTsSharedData->dwLockOwnerPid);   // the helper's block
+        CTsSingleLock connected("Connected", &TsInterprocessMutex());
+        EXPECT_FALSE(connected.Lock());
+    }
+    EXPECT_LT(::GetTickCount() - dwStart, kLimitMs / 2);
+    EXPECT_EQ(0, GetHeldLockLevel());
+    auto boxes = ui.Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    char szExpected[256];
+    wsprintfA(szExpected,
+              "Process  (pid %lu) cannot get lock Lonely for 1 minutes\nClick Yes to report this abnormal situation to "
+              "Tessaly.",
+              ::GetCurrentProcessId());
+    EXPECT_EQ(std::string(szExpected), boxes[0].Text());
+    release.Set();
+    EXPECT_EQ(0, helper.Wait());
+    CTsSingleLock after("After", &TsInterprocessMutex(), true);
+    EXPECT_TRUE(after.IsLocked());
+    EXPECT_FALSE(TsInterprocessMutex().IsStuckOn(0));
+}
+
+TEST(TsLock, AStuckHolderEndedOnYesLeavesTheLockToTheWaiter)
+{
+    CLockWaitLimit limit(2000);
+    CConnection conn;
+    ASSERT_TRUE(conn.m_bOk);
+    CMeetingEvent holding("holding");
+    CHelperProcess helper("connect lock Forever signal " + holding.Name() + " sleep 60000");
+    ASSERT_TRUE(holding.Wait());
+    CInterprocessMutex mutex;
+    CReportRecorder reports;
+    CUiDriver ui(CUiDriver::Press(IDYES));
+    TsTraceReset();
+    {
+        CTsSingleLock lock("Mine", &mutex);
+        EXPECT_TRUE(lock.Lock());   // the ended holder abandoned the mutex: it counts as taken
+        EXPECT_EQ(2, GetHeldLockLevel());
+    }
+    EXPECT_EQ(100, helper.Wait(10000));
+    EXPECT_FALSE(mutex.IsStuckOn(0));
+    char szExpected[512];
+    wsprintfA(szExpected,
+              "Process tshelper.exe (pid %lu, lock Forever) is locking process  (pid %lu, lock Mine) for 1 minutes\n"
+              "Click Yes to kill the process that is holding the lock and to report this abnormal situation to "
+              "Tessaly.",
+              helper.Pid(), ::GetCurrentProcessId());
+    auto boxes = ui.Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(std::string(szExpected), boxes[0].Text());
+    EXPECT_EQ(0u, StuckLockReport().find("ASSERT\n" + std::string(szExpected) + "\n"));
+    EXPECT_NE(std::string::npos, TraceText().find("LTPR: 1\n"));
 }
 
 TEST(TsEvent, NamedEventStatesAndCreationFailure)
