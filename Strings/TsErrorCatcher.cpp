@@ -480,6 +480,39 @@ CString FormatCodeAddress(const void* pAddress)
     return sLine;
 }
 
+namespace {
+
+DWORD g_dwFaultReportLimitMs = 60000;
+
+BOOL CALLBACK FindShownWindow(HWND hWnd, LPARAM lParam)
+{
+    if (!::IsWindowVisible(hWnd))
+        return TRUE;
+    *reinterpret_cast<bool*>(lParam) = true;
+    return FALSE;
+}
+
+// Waits for the report of a fault. Only the time the report works counts against the limit:
+// while one of its boxes is up, it waits for the user. When the limit runs out (the report
+// hangs on a lock that the faulting code left held), the wait is given up.
+void WaitForFaultReport(HANDLE hThread, DWORD dwThreadId)
+{
+    DWORD dwWorked = 0;
+    DWORD dwLast = ::GetTickCount();
+    while (::WaitForSingleObject(hThread, 200) == WAIT_TIMEOUT) {
+        const DWORD dwNow = ::GetTickCount();
+        bool bAsking = false;
+        ::EnumThreadWindows(dwThreadId, FindShownWindow, reinterpret_cast<LPARAM>(&bAsking));
+        if (!bAsking)
+            dwWorked += dwNow - dwLast;
+        dwLast = dwNow;
+        if (dwWorked >= g_dwFaultReportLimitMs)
+            return;
+    }
+}
+
+}  // namespace
+
 LONG WINAPI TsUnhandledExceptionFilter(EXCEPTION_POINTERS* pPointers)
 {
     static LONG s_bReporting = 0;
@@ -492,11 +525,12 @@ LONG WINAPI TsUnhandledExceptionFilter(EXCEPTION_POINTERS* pPointers)
         // The report runs on a stack of its own: this one may be exhausted (a stack overflow).
         HANDLE hThread = ::CreateThread(nullptr, 0, ReportFaultThread, &fault, 0, &g_dwFaultReportThread);
         if (hThread) {
-            ::WaitForSingleObject(hThread, INFINITE);
+            WaitForFaultReport(hThread, g_dwFaultReportThread);
             ::CloseHandle(hThread);
         }
     } else if (::GetCurrentThreadId() != g_dwFaultReportThread) {
-        // Another thread is reporting a fault already and ends the process when it is done.
+        // Another thread is reporting a fault already and ends the process when it is done
+        // (within the report's limit).
         for (;;)
             ::Sleep(INFINITE);
     }
@@ -526,6 +560,11 @@ void TsSetBadErrorSink(TsBadErrorSink pfnSink)
 TsBadErrorSink TsGetBadErrorSink()
 {
     return g_pfnSink;
+}
+
+void TsSetFaultReportLimit(DWORD dwMs)
+{
+    g_dwFaultReportLimitMs = dwMs;
 }
 
 void TsResetLastReport()

@@ -36,7 +36,9 @@ CString FormatCodeAddress(const void* pAddress);
 // Reports a fault that nothing caught ("EXCEPTION %08X", then the stack from the fault's
 // context), from a thread of its own so that an exhausted stack can be reported too, then
 // ends the process with the exception code as exit code. Registered with the framework's
-// entry (AfxSetFaultHandler) for both programs.
+// entry (AfxSetFaultHandler) for both programs. The report is given a minute of work, not
+// counting the time its boxes wait for the user: a fault under a lock the report needs (the
+// loader's, the heap's) must not turn the crash into a hang.
 LONG WINAPI TsUnhandledExceptionFilter(EXCEPTION_POINTERS* pPointers);
 
 // --- seams for tests ---------------------------------------------------------------------
@@ -51,3 +53,5 @@ void TsSetBadErrorSink(TsBadErrorSink pfnSink);
 TsBadErrorSink TsGetBadErrorSink();
 // Forgets the last reported message.
 void TsResetLastReport();
+// The work the report of an unhandled fault is given (60 s unless a test set less).
+void TsSetFaultReportLimit(DWORD dwMs);

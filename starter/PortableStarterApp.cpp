@@ -72,6 +72,15 @@ BOOL CPortableStarterApp::InitInstance()
 
         CreateSplash();
 
+        // However the host misbehaves, each mode ends. What it can wait for at most: the
+        // window clean-up about 16 s (a second for a window that does not answer, ten seconds
+        // of sending in all, 4.9 s for the watcher), the cross-process lock 30 s once per run
+        // (Strings/TsLock) plus the user's answer to its question. On top of that a kill waits
+        // up to 5 s for the taskbar icon's process and, when it restarts the desktop edition's
+        // icon, 20.5 s for its window; a start up to 10 s for a running stopper and 20.5 s for
+        // the icon's window, besides the unpacking and the keycards program's cache rebuild
+        // that a start may run. So, beyond the usual time: close 46 s, kill 72 s, start 77 s,
+        // wfclean 46 s.
         if (sCmdLine.IsEmpty())
             StartPortable();
         else if (sCmdLine == "kill")

@@ -87,3 +87,46 @@ TEST(ErrorReport, FaultIsReportedAndEndsTheProgram)
         EXPECT_EQ(3u, server.Targets().size());
     }
 }
+
+// A fault under a lock that the report needs (here the C runtime's heap, held by another
+// thread for ever) would stop the report before its question: the program still ends, with
+// the fault's code, once the report's time of work has run out.
+TEST(ErrorReport, AFaultUnderALockTheReportNeedsStillEndsTheProgram)
+{
+    CLocalHttpServer server;
+    ASSERT_TRUE(server.Listening());
+    CUiDriver ui(CUiDriver::Press(IDYES));
+    const std::string sArgs = "/endpoint=" + server.Url("/tserror") + " /reportlimit=3000 faultlocked";
+    e2e::CChild child(e2e::StartProcess(CrashProgram(), sArgs, testutil::ModuleFolder()));
+    ASSERT_TRUE(child);
+    DWORD dwExitCode = 0;
+    // Three seconds of work; "at all within a minute" leaves a loaded machine its time.
+    const bool bEnded = e2e::WaitForExit(child.Get(), 60000, &dwExitCode);
+    if (!bEnded)
+        ::TerminateProcess(child.Get(), 1);
+    ASSERT_TRUE(bEnded);
+    EXPECT_EQ(0xC0000005u, dwExitCode);
+    EXPECT_EQ(0u, ui.Boxes().size());
+    EXPECT_EQ(0u, server.Targets().size());
+}
+
+// The time the question waits for the user is not the report's work: an answer that comes
+// after more than the whole limit still sends the report.
+TEST(ErrorReport, TheUsersTimeAtTheQuestionDoesNotCountAgainstTheLimit)
+{
+    CLocalHttpServer server;
+    ASSERT_TRUE(server.Listening());
+    CUiDriver ui([](const UiBox& box) {
+        ::Sleep(10000);
+        return box.HasButton(IDYES) ? IDYES : CUiDriver::PressDefault(box);
+    });
+    const std::string sArgs = "/endpoint=" + server.Url("/tserror") + " /reportlimit=6000 fault";
+    e2e::CChild child(e2e::StartProcess(CrashProgram(), sArgs, testutil::ModuleFolder()));
+    ASSERT_TRUE(child);
+    DWORD dwExitCode = 0;
+    EXPECT_TRUE(e2e::WaitForExit(child.Get(), 120000, &dwExitCode));
+    EXPECT_EQ(0xC0000005u, dwExitCode);
+    ASSERT_EQ(1u, ui.Boxes().size());
+    EXPECT_EQ(kSystemErrorCaption, ui.Boxes()[0].caption);
+    EXPECT_EQ(3u, server.Targets().size());
+}

@@ -1253,3 +1253,122 @@ TEST_F(WfStart, ASplashClosedFromOutsideLetsTheRunFinish)
 }
 
 }  // namespace
+
+// --- when something on the host misbehaves ------------------------------------------------
+
+namespace {
+
+// A program of the test's own, run from a copy under another name and ready once the named
+// event is set: tswindows (windows of another process) or tshelper (the lock's other holder).
+class CTestProcess {
+public:
+    CTestProcess(const char* pszProgram, const std::string& sCopy, const std::string& sArgs)
+    {
+        char szName[64];
+        wsprintfA(szName, "wfstart_e2e_ready_%lu_%p", ::GetCurrentProcessId(), static_cast<void*>(this));
+        m_hReady = ::CreateEventA(nullptr, TRUE, FALSE, szName);
+        const std::string sPath = m_dir / sCopy;
+        if (!::CopyFileA((e2e::BuildFolder() + "\\tests\\" + pszProgram).c_str(), sPath.c_str(), FALSE))
+            return;
+        std::string sFullArgs = sArgs;
+        const size_t nPos = sFullArgs.find("EVENT");
+        if (nPos != std::string::npos)
+            sFullArgs.replace(nPos, 5, szName);
+        m_child.reset(new e2e::CChild(e2e::StartProcess(sPath, sFullArgs, m_dir.Path())));
+        m_bReady = *m_child && ::WaitForSingleObject(m_hReady, 30000) == WAIT_OBJECT_0;
+    }
+    ~CTestProcess()
+    {
+        if (m_child && *m_child) {
+            ::TerminateProcess(m_child->Get(), 1);
+            ::WaitForSingleObject(m_child->Get(), 10000);
+        }
+        ::CloseHandle(m_hReady);
+    }
+    CTestProcess(const CTestProcess&) = delete;
+    CTestProcess& operator=(const CTestProcess&) = delete;
+
+    bool Ready() const { return m_bReady; }
+    DWORD Pid() const { return m_child && *m_child ? ::GetProcessId(m_child->Get()) : 0; }
+
+private:
+    CTempDir m_dir;
+    HANDLE m_hReady = nullptr;
+    std::unique_ptr<e2e::CChild> m_child;
+    bool m_bReady = false;
+};
+
+}  // namespace
+
+// The longest a kill can take is that of a plain kill plus the window clean-up's limits (a
+// second for each message a window does not answer, ten seconds of sending in all).
+TEST_F(WfStart, AKillWithAHungBrowserBlockedByAProductDialogStillTakesEverythingAway)
+{
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    const std::string sHost = HostFolder();
+    const std::string sTray = sHost + "\\TessTaskBarIcon.exe";
+    StarterRun start = RunStarter("/silent");
+    ASSERT_TRUE(start.bEnded);
+    ASSERT_TRUE(start.NoDialogs());
+    ASSERT_NE(nullptr, e2e::WaitForWatcher(5000));
+
+    // A Firefox window that one of the product's dialogs blocks, and whose thread has hung.
+    CTestProcess browser("tswindows.exe", "firefox.exe",
+                         "-o out.txt window MozillaWindowClass \"Firefox Hung\" dialog _Identity_Editor_ \"Hung Dialog\" "
+                         "ready EVENT hang");
+    ASSERT_TRUE(browser.Ready());
+
+    StarterRun kill = RunStarter("/silent kill");
+    ASSERT_TRUE(kill.bEnded) << "the kill did not end within 90 s";
+    EXPECT_EQ(0u, kill.dwExitCode);
+    EXPECT_TRUE(kill.NoDialogs());
+    // A plain silent kill takes well under a second; one hung window adds a second.
+    EXPECT_LT(kill.dwMs, 45000u);
+    RecordProperty("kill_ms", static_cast<int>(kill.dwMs));
+    EXPECT_TRUE(e2e::RecordHas(sTray, "close"));
+    EXPECT_EQ(nullptr, e2e::ReadWatcherField().hWnd);
+    for (const char* pszRecord : {"\\TessTaskBarIcon.exe.rec", "\\Keycards.exe.rec"})
+        ::DeleteFileA((sHost + pszRecord).c_str());
+    EXPECT_EQ("", Lines(e2e::Added({}, e2e::ListFolder(sHost))));
+    for (const char* pszValue : {"TessalyPortableStarterPath", "PorvinHostPath", "Common AppData Path"}) {
+        SCOPED_TRACE(pszValue);
+        EXPECT_EQ("<none>", Tessaly(pszValue));
+    }
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Norvane Works"));
+}
+
+// Another process takes the cross-process lock and never lets it go: the start waits for it
+// once, asks once, and goes on to its end without it.
+TEST_F(WfStart, AStartWhileAnotherProcessHoldsTheLockForEverAsksOnceAndEnds)
+{
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    CTestProcess holder("tshelper.exe", "tshelper.exe", "connect lock HeldForEver signal EVENT sleep 600000");
+    ASSERT_TRUE(holder.Ready());
+
+    StarterRun run = RunStarter("", AnswerByCaption({{"Tessaly", IDNO}}), 240000);
+    ASSERT_TRUE(run.bEnded) << "the start did not end within 4 minutes";
+    EXPECT_EQ(0u, run.dwExitCode);
+    RecordProperty("start_ms", static_cast<int>(run.dwMs));
+    // One wait of 30 s, the answer, and the rest of the start with every lock failing at once.
+    EXPECT_LT(run.dwMs, 120000u);
+    std::vector<UiBox> boxes = run.Dialogs();
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
+    EXPECT_EQ("Tessaly", boxes[0].caption);
+    EXPECT_EQ(IDNO, boxes[0].pressed);
+    // The first lock of a start comes before its connection to the shared block, so the
+    // holder is not known to it.
+    const std::string sText = boxes[0].Text();
+    const std::string sPrefix = "Process  (pid ";
+    const std::string sRest =
+        ") cannot get lock TsGetLocalizationOption for 1 minutes\nClick Yes to report this abnormal situation to "
+        "Tessaly.";
+    ASSERT_GT(sText.size(), sPrefix.size() + sRest.size()) << sText;
+    EXPECT_EQ(sPrefix, sText.substr(0, sPrefix.size())) << sText;
+    EXPECT_EQ(sRest, sText.substr(sText.size() - sRest.size())) << sText;
+    const std::string sPid = sText.substr(sPrefix.size(), sText.size() - sPrefix.size() - sRest.size());
+    EXPECT_EQ(std::string::npos, sPid.find_first_not_of("0123456789")) << sText;
+    // The start went on without the lock: the product runs.
+    EXPECT_NE(nullptr, e2e::WaitForWatcher(5000));
+}

@@ -3,7 +3,13 @@
 //   tscrash /endpoint=URL assert     a hard assertion in InitInstance
 //   tscrash /endpoint=URL fault      a write through a null pointer
 //   tscrash /endpoint=URL overflow   unbounded recursion until the stack is exhausted
+//   tscrash /endpoint=URL faultlocked  the fault while another thread holds the C runtime's
+//                                    heap, which the report needs
+//   /reportlimit=MS                  the work the fault's report is given
 #include <windows.h>
+
+#include <malloc.h>
+#include <cstdlib>
 
 #include "Strings/TsErrorCatcher.h"
 #include "Strings/TsLog.h"
@@ -31,6 +37,16 @@ __attribute__((noinline)) int Recurse(int nDepth)
     return Recurse(nDepth + 1) + buffer[(nDepth * 7) % sizeof(buffer)];
 }
 
+// Holds the C runtime's heap for ever once it has it.
+DWORD WINAPI HoldHeap(void* pHeld)
+{
+    HANDLE hHeap = reinterpret_cast<HANDLE>(_get_heap_handle());
+    if (hHeap && ::HeapLock(hHeap))
+        ::SetEvent(static_cast<HANDLE>(pHeld));
+    ::Sleep(INFINITE);
+    return 0;
+}
+
 class CCrashApp : public CWinApp {
 public:
     BOOL InitInstance() override
@@ -39,6 +55,15 @@ public:
             TsSetErrorReportEndpoint(g_szEndpoint);
         if (m_lpCmdLine.Find("assert") >= 0)
             TsAssertFail("tests\\e2e\\crash\\TsCrash", 42, 0, "requested");
+        char szLimit[32];
+        if (GetCmdLineValue(m_lpCmdLine, "/reportlimit", szLimit, sizeof(szLimit)))
+            TsSetFaultReportLimit(static_cast<DWORD>(std::atoi(szLimit)));
+        if (m_lpCmdLine.Find("faultlocked") >= 0) {
+            HANDLE hHeld = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            if (!::CreateThread(nullptr, 0, HoldHeap, hHeld, 0, nullptr) || ::WaitForSingleObject(hHeld, 10000))
+                return FALSE;
+            WriteThroughNull();
+        }
         if (m_lpCmdLine.Find("fault") >= 0)
             WriteThroughNull();
         if (m_lpCmdLine.Find("overflow") >= 0)
