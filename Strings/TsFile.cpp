@@ -69,23 +69,47 @@ bool CreateOneFolder(const CString& sFolder, CString& sError)
     return false;
 }
 
-// Waits for a process to end. With bPump the thread's messages are dispatched after every
-// wake-up; false when a quit message arrived first.
-bool WaitForProcessEnd(HANDLE hProcess, bool bPump, const char* pszScope)
+enum class ProcessWait { Ended, Quit, TimedOut };
+
+// Waits up to dwLimitMs for a process to end. With bPump the thread's messages are
+// dispatched after every wake-up, until a quit message ends the wait.
+ProcessWait WaitForProcessEnd(HANDLE hProcess, bool bPump, const char* pszScope, DWORD dwLimitMs)
 {
-    if (!bPump) {
-        ::WaitForSingleObject(hProcess, INFINITE);
-        return true;
-    }
+    const DWORD dwStart = ::GetTickCount();
     for (;;) {
-        DWORD dw = ::MsgWaitForMultipleObjects(1, &hProcess, FALSE, INFINITE, QS_ALLINPUT);
+        const DWORD dwSpent = ::GetTickCount() - dwStart;
+        const DWORD dwLeft = dwSpent < dwLimitMs ? dwLimitMs - dwSpent : 0;
+        DWORD dw = bPump ? ::MsgWaitForMultipleObjects(1, &hProcess, FALSE, dwLeft, QS_ALLINPUT)
+                         : ::WaitForSingleObject(hProcess, dwLeft);
         if (dw == WAIT_OBJECT_0 || dw == WAIT_ABANDONED_0)
-            return true;
+            return ProcessWait::Ended;
+        if (dw == WAIT_OBJECT_0 + 1 && bPump && dwLeft) {
+            if (!ProcessMessages(pszScope))
+                return ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0 ? ProcessWait::Ended : ProcessWait::Quit;
+            continue;
+        }
         if (dw == WAIT_FAILED)
-            return ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0;
-        if (!ProcessMessages(pszScope))
-            return ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0;
+            return ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0 ? ProcessWait::Ended : ProcessWait::Quit;
+        return ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0 ? ProcessWait::Ended : ProcessWait::TimedOut;
     }
+}
+
+// False with the reason in sError when the wait ended before the program did.
+bool WaitForProgram(HANDLE hProcess, const char* pszProgram, bool bPump, const char* pszScope, DWORD dwLimitMs,
+                    CString& sError)
+{
+    switch (WaitForProcessEnd(hProcess, bPump, pszScope, dwLimitMs)) {
+    case ProcessWait::Ended:
+        return true;
+    case ProcessWait::Quit:
+        sError = CString("Stopped waiting for ") + pszProgram + ": this program is closing";
+        return false;
+    case ProcessWait::TimedOut:
+        sError.Format("Stopped waiting for %s: it did not end within %lu seconds", pszProgram,
+                      static_cast<unsigned long>(dwLimitMs / 1000));
+        return false;
+    }
+    return false;
 }
 
 // --- COM helpers for the task definition ---------------------------------------------
@@ -533,17 +557,15 @@ bool TsRunExe(const char* pszProgram, const char* pszArgs, const char* pszFolder
 }
 
 bool TsRunExeFileAndWait(const char* pszProgram, const char* pszArgs, bool bDetached, bool bPumpMessages,
-                         DWORD& dwExitCode, CString& sError)
+                         DWORD& dwExitCode, CString& sError, DWORD dwLimitMs)
 {
     PROCESS_INFORMATION pi;
     if (!TsRunExeFile(pszProgram, pszArgs, nullptr, bDetached, pi, sError))
         return false;
     CUniqueHandle process(pi.hProcess);
     CUniqueHandle thread(pi.hThread);
-    if (!WaitForProcessEnd(process.Get(), bPumpMessages, "TsRunExeFileAndWait")) {
-        sError = CString("Stopped waiting for ") + pszProgram + ": this program is closing";
+    if (!WaitForProgram(process.Get(), pszProgram, bPumpMessages, "TsRunExeFileAndWait", dwLimitMs, sError))
         return false;
-    }
     if (!::GetExitCodeProcess(process.Get(), &dwExitCode)) {
         sError = CString("Cannot get the exit code of ") + pszProgram + "\nReason: " + LastErrorText();
         return false;
@@ -552,7 +574,7 @@ bool TsRunExeFileAndWait(const char* pszProgram, const char* pszArgs, bool bDeta
 }
 
 bool TsShellExecute(const char* pszFile, const char* pszParameters, const char* pszFolder, const char* pszVerb,
-                    bool bWait, bool bPumpMessages, DWORD& dwExitCode, CString& sError)
+                    bool bWait, bool bPumpMessages, DWORD& dwExitCode, CString& sError, DWORD dwLimitMs)
 {
     SHELLEXECUTEINFOA sei;
     ZeroMemory(&sei, sizeof(sei));
@@ -581,10 +603,8 @@ bool TsShellExecute(const char* pszFile, const char* pszParameters, const char* 
         return false;
     }
     if (bWait && process) {
-        if (!WaitForProcessEnd(process.Get(), bPumpMessages, "TsShellExecute")) {
-            sError = CString("Stopped waiting for ") + pszFile + ": this program is closing";
+        if (!WaitForProgram(process.Get(), pszFile, bPumpMessages, "TsShellExecute", dwLimitMs, sError))
             return false;
-        }
         ::GetExitCodeProcess(process.Get(), &dwExitCode);
     }
     return true;

@@ -56,14 +56,19 @@ bool TsRunExeFile(const char* pszProgram, const char* pszArgs, const char* pszFo
                   PROCESS_INFORMATION& pi, CString& sError);
 // Starts the program and lets it go.
 bool TsRunExe(const char* pszProgram, const char* pszArgs, const char* pszFolder, CString& sError);
+// How long a started program is waited for at most: five minutes, far beyond what the
+// product's programs take for the work they are started for.
+const DWORD kTsProgramWaitLimitMs = 5 * 60 * 1000;
 // Starts the program and waits for its end, dispatching the thread's messages meanwhile
-// when bPumpMessages. False when it could not start or the wait was ended by a quit message.
+// when bPumpMessages. False when it could not start, the wait was ended by a quit message,
+// or the program did not end within dwLimitMs (it is left running).
 bool TsRunExeFileAndWait(const char* pszProgram, const char* pszArgs, bool bDetached, bool bPumpMessages,
-                         DWORD& dwExitCode, CString& sError);
+                         DWORD& dwExitCode, CString& sError, DWORD dwLimitMs = kTsProgramWaitLimitMs);
 // The shell's execute with a verb ("runas", "open" or null); with bWait waits for the
-// started process and reads its exit code.
+// started process (dwLimitMs at most) and reads its exit code.
 bool TsShellExecute(const char* pszFile, const char* pszParameters, const char* pszFolder, const char* pszVerb,
-                    bool bWait, bool bPumpMessages, DWORD& dwExitCode, CString& sError);
+                    bool bWait, bool bPumpMessages, DWORD& dwExitCode, CString& sError,
+                    DWORD dwLimitMs = kTsProgramWaitLimitMs);
 // Starts the program elevated (through the shell's "runas") when this process is not;
 // otherwise directly.
 bool TsRunElevated(const char* pszProgram, const char* pszArgs, const char* pszFolder, CString& sError);

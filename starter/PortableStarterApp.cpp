@@ -79,8 +79,8 @@ BOOL CPortableStarterApp::InitInstance()
         // up to 5 s for the taskbar icon's process and, when it restarts the desktop edition's
         // icon, 20.5 s for its window; a start up to 10 s for a running stopper and 20.5 s for
         // the icon's window, besides the unpacking and the keycards program's cache rebuild
-        // that a start may run. So, beyond the usual time: close 46 s, kill 72 s, start 77 s,
-        // wfclean 46 s.
+        // that a start may run (5 minutes at most, kTsProgramWaitLimitMs). So, beyond the
+        // usual time: close 46 s, kill 72 s, start 77 s, wfclean 46 s.
         if (sCmdLine.IsEmpty())
             StartPortable();
         else if (sCmdLine == "kill")

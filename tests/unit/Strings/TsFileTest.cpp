@@ -321,6 +321,17 @@ TEST(TsFile, WaitingEndsAtAQuitMessage)
     EXPECT_EQ(4u, msg.wParam);
 }
 
+TEST(TsFile, AProgramThatDoesNotEndIsWaitedForUpToTheLimit)
+{
+    for (bool bPump : {false, true}) {
+        SCOPED_TRACE(bPump ? "pumping" : "plain wait");
+        DWORD dwExit = 0;
+        CString sError;
+        EXPECT_FALSE(TsRunExeFileAndWait(ProcPath().c_str(), "sleep 5000", false, bPump, dwExit, sError, 1000));
+        EXPECT_EQ("Stopped waiting for " + ProcPath() + ": it did not end within 1 seconds", sError.c_str());
+    }
+}
+
 TEST(TsFile, RunInAFolderWithArguments)
 {
     CTempDir dir;
