@@ -74,6 +74,7 @@ constexpr LONG kStatusInvalidParameter = static_cast<LONG>(0xC000000D);
 constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
 constexpr LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 constexpr LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043);
+constexpr LONG kStatusObjectNameCollision = static_cast<LONG>(0xC0000035);
 
 constexpr DWORD kErrorNotTheListedEntry = kTsErrorNotTheListedEntry;
 // A held folder may be read and written in by others, never renamed or removed.
@@ -478,17 +479,23 @@ bool CSafeFolder::OpenPath(const char* pszPath, DWORD& dwError, CSafeItem* pItem
                            std::string* psFailedAt)
 {
     bool bCreated = false;
-    return Walk(pszPath, false, nullptr, 0, bCreated, dwError, pItem, pParent, psFailedAt);
+    return Walk(pszPath, false, nullptr, 0, true, bCreated, dwError, pItem, pParent, psFailedAt);
+}
+
+bool CSafeFolder::OpenPathToFill(const char* pszPath, DWORD& dwError, std::string* psFailedAt)
+{
+    bool bCreated = false;
+    return Walk(pszPath, false, nullptr, 0, false, bCreated, dwError, nullptr, nullptr, psFailedAt);
 }
 
 bool CSafeFolder::CreatePath(const char* pszPath, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess,
                              bool& bCreatedLast, DWORD& dwError, std::string* psFailedAt)
 {
-    return Walk(pszPath, true, pSD, extraAccess, bCreatedLast, dwError, nullptr, nullptr, psFailedAt);
+    return Walk(pszPath, true, pSD, extraAccess, true, bCreatedLast, dwError, nullptr, nullptr, psFailedAt);
 }
 
 bool CSafeFolder::Walk(const char* pszPath, bool bCreate, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess,
-                       bool& bCreatedLast, DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent,
+                       bool bDeleteLast, bool& bCreatedLast, DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent,
                        std::string* psFailedAt)
 {
     bCreatedLast = false;
@@ -560,7 +567,9 @@ bool CSafeFolder::Walk(const char* pszPath, bool bCreate, PSECURITY_DESCRIPTOR p
             if (bCreate && dwError == ERROR_FILE_NOT_FOUND) {
                 HANDLE h;
                 LONG status = CreateFolderRelative(m_h, Wide(parts[i]), pSD,
-                                                   kHeldFolderAccess | (bLast ? extraAccess | DELETE : 0), h);
+                                                   kHeldFolderAccess | (bLast ? extraAccess : 0) |
+                                                       (bLast && bDeleteLast ? DELETE : 0),
+                                                   h);
                 if (status < 0)
                     return Fail(ErrorOf(status), sAt);
                 m_above.emplace_back(m_h);
@@ -588,7 +597,7 @@ bool CSafeFolder::Walk(const char* pszPath, bool bCreate, PSECURITY_DESCRIPTOR p
         // The folders above the last one are only held: another chain through them (the
         // next file's, say) may hold them too.
         HANDLE h;
-        if (!OpenListedFolder(m_h, item, bLast, h, dwError, bLast ? extraAccess : 0))
+        if (!OpenListedFolder(m_h, item, bLast && bDeleteLast, h, dwError, bLast ? extraAccess : 0))
             return Fail(dwError, sAt);
         m_above.emplace_back(m_h);
         m_h = h;
@@ -769,6 +778,118 @@ bool CSafeFolder::ReadFileEntry(const CSafeItem& item, DWORD nMaxSize, std::stri
         return false;
     }
     return true;
+}
+
+bool CSafeFolder::CreateChildFolder(const std::string& sName, CSafeFolder& child, bool& bCreated, DWORD& dwError)
+{
+    bCreated = false;
+    child.Close();
+    CSafeItem item;
+    if (Find(sName, item, dwError))
+        return OpenChild(item, child, dwError);
+    if (dwError != ERROR_FILE_NOT_FOUND)
+        return false;
+    const std::string sSep = !m_sPath.empty() && m_sPath.back() == '\\' ? "" : "\\";
+    if (m_bPathOnly) {
+        const std::string sPath = m_sPath + sSep + sName;
+        if (!::CreateDirectoryA(sPath.c_str(), nullptr)) {
+            dwError = ::GetLastError();
+            return false;
+        }
+        child.m_sPath = child.m_sListedPath = sPath;
+        child.m_bPathOnly = true;
+        bCreated = true;
+        m_bListed = false;
+        return true;
+    }
+    HANDLE h;
+    LONG status = CreateFolderRelative(m_h, Wide(sName), nullptr, kHeldFolderAccess | DELETE, h);
+    if (status < 0) {
+        dwError = ErrorOf(status);
+        return false;
+    }
+    m_bListed = false;   // the kept listing lacks it now
+    child.m_h = h;
+    child.m_sPath = m_sPath + sSep + sName;
+    child.m_sListedPath = m_sListedPath + (m_sListedPath.empty() || m_sListedPath.back() == '\\' ? "" : "\\") + sName;
+    child.m_sVolume = m_sVolume;
+    bCreated = true;
+    return true;
+}
+
+bool CSafeFolder::CreateNewFile(const std::string& sName, HANDLE& h, DWORD& dwError)
+{
+    h = INVALID_HANDLE_VALUE;
+    if (m_bPathOnly) {
+        const std::string sPath = m_sPath + (m_sPath.back() == '\\' ? "" : "\\") + sName;
+        h = ::CreateFileA(sPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            dwError = ::GetLastError();
+        return h != INVALID_HANDLE_VALUE;
+    }
+    const std::wstring wsName = Wide(sName);
+    for (int nTry = 0;; ++nTry) {
+        UNICODE_STRING name;
+        name.Buffer = const_cast<PWSTR>(wsName.c_str());
+        name.Length = name.MaximumLength = static_cast<USHORT>(wsName.size() * sizeof(WCHAR));
+        OBJECT_ATTRIBUTES oa = {};
+        oa.Length = sizeof(oa);
+        oa.RootDirectory = m_h;
+        oa.ObjectName = &name;
+        oa.Attributes = OBJ_CASE_INSENSITIVE;
+        IO_STATUS_BLOCK io = {};
+        HANDLE hMade = nullptr;
+        constexpr ULONG kFileCreate = 2;
+        LONG status = Nt().pfnCreate(&hMade, GENERIC_WRITE | DELETE | SYNCHRONIZE, &oa, &io, nullptr,
+                                     FILE_ATTRIBUTE_NORMAL, 0, kFileCreate,
+                                     kNonDirectoryFile | kOpenReparsePoint | kSynchronousIo, nullptr, 0);
+        if (status >= 0) {
+            m_bListed = false;
+            h = hMade;
+            return true;
+        }
+        if (status != kStatusObjectNameCollision || nTry > 0) {
+            dwError = ErrorOf(status);
+            return false;
+        }
+        // Something has the name: it goes through this folder, as itself (a link as the link,
+        // a hard link as this name only), unless the name is another entry's alias.
+        m_bListed = false;
+        CSafeItem item;
+        if (!Find(sName, item, dwError))
+            return false;
+        if (Upper(item.wsName) != Upper(wsName)) {
+            dwError = ERROR_INVALID_NAME;
+            return false;
+        }
+        if (item.IsFolder()) {
+            dwError = ERROR_DIRECTORY;
+            return false;
+        }
+        if (!Remove(item, dwError))
+            return false;
+        m_bListed = false;
+    }
+}
+
+bool CSafeFolder::RemoveByName(const std::string& sName, DWORD& dwError)
+{
+    m_bListed = false;
+    CSafeItem item;
+    if (!Find(sName, item, dwError))
+        return false;
+    m_bListed = false;
+    return Remove(item, dwError);
+}
+
+bool TsDeleteThroughHandle(HANDLE h, DWORD& dwError)
+{
+    if (!TsSafeFsUsesHandles()) {
+        dwError = ERROR_NOT_SUPPORTED;
+        return false;
+    }
+    return MarkForDeletion(h, dwError);
 }
 
 bool TsOpenFolderChain(const char* pszPath, CSafeFolder& folder, CString& sError)

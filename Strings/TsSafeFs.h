@@ -74,6 +74,22 @@ public:
     bool CreatePath(const char* pszPath, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess, bool& bCreatedLast,
                     DWORD& dwError, std::string* psFailedAt = nullptr);
 
+    // Opens the folder like OpenPath, but holds it without the right to delete it, so that
+    // other chains may reach it meanwhile (the folder an unpack fills).
+    bool OpenPathToFill(const char* pszPath, DWORD& dwError, std::string* psFailedAt = nullptr);
+
+    // The subfolder sName, opened (held) when it is there, made when it is not (bCreated);
+    // a link or a file in its place fails like OpenChild.
+    bool CreateChildFolder(const std::string& sName, CSafeFolder& child, bool& bCreated, DWORD& dwError);
+    // Creates the file sName anew for writing (and deleting through its handle); the caller
+    // owns h. An entry already there is removed through this folder first (a link as the
+    // link, a hard link as this name alone), so nothing is ever written into a file that
+    // was there. False with ERROR_INVALID_NAME when sName is the 8.3 alias of another
+    // entry, ERROR_DIRECTORY for a folder in its place, or the system's error.
+    bool CreateNewFile(const std::string& sName, HANDLE& h, DWORD& dwError);
+    // Removes the entry sName as it is listed now (checked like Remove).
+    bool RemoveByName(const std::string& sName, DWORD& dwError);
+
     // The handle of this folder (for calls on it such as SetSecurityInfo); invalid on the
     // plain path calls.
     HANDLE Handle() const { return m_h; }
@@ -109,7 +125,8 @@ public:
     void Close();
 
 private:
-    bool Walk(const char* pszPath, bool bCreate, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess, bool& bCreatedLast,
+    bool Walk(const char* pszPath, bool bCreate, PSECURITY_DESCRIPTOR pSD, ACCESS_MASK extraAccess, bool bDeleteLast,
+              bool& bCreatedLast,
               DWORD& dwError, CSafeItem* pItem, CSafeFolder* pParent, std::string* psFailedAt);
 
     HANDLE m_h = INVALID_HANDLE_VALUE;
@@ -124,6 +141,9 @@ private:
 
 // Whether the handle-relative calls are there (they are on every NT system).
 bool TsSafeFsUsesHandles();
+
+// Deletes the file or folder of h (opened with DELETE) when its last handle closes.
+bool TsDeleteThroughHandle(HANDLE h, DWORD& dwError);
 
 // Opens the folder like CSafeFolder::OpenPath; false with a reason that names the component:
 // "<path> is not a full path", "<component> is a link", "<component> is not a folder" or

@@ -1,6 +1,7 @@
 #include "sfx/FilePackOutStream.h"
 
 #include "Strings/TsLog.h"
+#include "Strings/TsSafeFs.h"
 #include "framework/FaultGuard.h"
 #include "sfx/MappedFile.h"
 #include "sfx/ReportSetupError.h"
@@ -44,39 +45,67 @@ SfxStatus CFilePackOutStream::Finish()
     return m_parser.Finish();
 }
 
-bool CFilePackOutStream::CreateFolders(SfxStatus& status)
+bool CFilePackOutStream::ReachFolder(const char* pszName, CSafeFolder*& pFolder, std::string& sLeaf,
+                                     SfxStatus& status)
 {
-    // Every backslash after the output folder's own part ends a folder to create. A folder
-    // that is a link (junction or symbolic link) would lead outside the output folder.
-    // Folders this stream has already made or checked are not asked for again: packs list
-    // the files of one folder together.
-    int nLast = -1;
-    for (int nPos = m_sPath.Find('\\', m_sFolder.GetLength() + 1); nPos >= 0; nPos = m_sPath.Find('\\', nPos + 1)) {
-        nLast = nPos;
-        CString sPartial = m_sPath.Left(nPos);
-        if (m_sKnownFolder.GetLength() >= nPos && m_sKnownFolder.Left(nPos) == sPartial &&
-            (m_sKnownFolder.GetLength() == nPos || m_sKnownFolder[nPos] == '\\'))
-            continue;
-        if (::CreateDirectoryA(sPartial, nullptr)) {
-            if (!Record(sPartial.Mid(m_sFolder.GetLength() + 1), true, status))
-                return false;
-            continue;
-        }
-        DWORD dwError = ::GetLastError();
-        if (dwError == ERROR_ALREADY_EXISTS) {
-            DWORD dwAttr = ::GetFileAttributesA(sPartial);
-            if (dwAttr == INVALID_FILE_ATTRIBUTES || !(dwAttr & FILE_ATTRIBUTE_REPARSE_POINT))
-                continue;
-            ReportSetupError("Can not create folder (a link is in its place) ", sPartial, 0);
-            status = kSfxFail;
+    pFolder = nullptr;
+    DWORD dwError = 0;
+    if (!m_top.IsOpen()) {
+        // The output folder is held from the drive's root down while the pack is written;
+        // every folder and file below is made through it, never by a path looked up again.
+        std::string sAt;
+        if (!m_top.OpenPathToFill(m_sFolder, dwError, &sAt)) {
+            if (dwError == kTsErrorNotTheListedEntry) {
+                ReportSetupError("Can not create folder (a link is in its place) ", sAt.c_str(), 0);
+                status = kSfxFail;
+            } else {
+                ReportSetupError("Can not create folder", m_sFolder, dwError);
+                status = SfxStatusFromError(dwError);
+            }
             return false;
         }
-        ReportSetupError("Can not create folder", sPartial, dwError);
-        status = SfxStatusFromError(dwError);
-        return false;
     }
-    if (nLast >= 0)
-        m_sKnownFolder = m_sPath.Left(nLast);
+    // The name's folders, split by characters: a trail byte of a double-byte character
+    // may be 0x5C.
+    CSafeFolder* pCurrent = &m_top;
+    std::string sRel;
+    const char* pPart = pszName;
+    for (const char* p = pszName;; p = ::CharNextA(p)) {
+        if (*p && *p != '\\')
+            continue;
+        const std::string sPart(pPart, p);
+        if (!*p) {
+            sLeaf = sPart;
+            break;
+        }
+        sRel += (sRel.empty() ? "" : "\\") + sPart;
+        CString sKey(sRel.c_str());
+        sKey.MakeUpper();
+        auto it = m_folders.find(sKey.c_str());
+        if (it != m_folders.end()) {
+            pCurrent = &it->second;
+        } else {
+            CSafeFolder child;
+            bool bCreated = false;
+            const CString sPartial = m_sFolder + "\\" + sRel.c_str();
+            if (!pCurrent->CreateChildFolder(sPart, child, bCreated, dwError)) {
+                if (dwError == kTsErrorNotTheListedEntry || dwError == ERROR_DIRECTORY) {
+                    // A link (or a file) would lead outside the output folder.
+                    ReportSetupError("Can not create folder (a link is in its place) ", sPartial, 0);
+                    status = kSfxFail;
+                } else {
+                    ReportSetupError("Can not create folder", sPartial, dwError);
+                    status = SfxStatusFromError(dwError);
+                }
+                return false;
+            }
+            pCurrent = &(m_folders[sKey.c_str()] = std::move(child));
+            if (bCreated && !Record(sRel.c_str(), true, status))
+                return false;
+        }
+        pPart = p + 1;
+    }
+    pFolder = pCurrent;
     return true;
 }
 
@@ -85,6 +114,8 @@ SfxStatus CFilePackOutStream::OnFileBegin(const FilePackEntry& entry)
     m_sPath.Format("%s\\%s", m_sFolder.c_str(), entry.pszName);
     m_bCreated = false;
     m_bVerifyExisting = false;
+    m_dwCreateError = 0;
+    m_pFileFolder = nullptr;
     if (m_sFolder.IsEmpty()) {
         // Joined to nothing, the name would address the root of the current drive.
         ReportSetupError("No output folder for ", entry.pszName, 0);
@@ -96,22 +127,26 @@ SfxStatus CFilePackOutStream::OnFileBegin(const FilePackEntry& entry)
         return kSfxFail;
     }
     SfxStatus status = kSfxOk;
-    if (!CreateFolders(status))
+    CSafeFolder* pFolder = nullptr;
+    if (!ReachFolder(entry.pszName, pFolder, m_sFileName, status))
         return status;
-    // A new file is the common case; an existing one is replaced, but a link in its place is
-    // removed rather than written through.
-    m_file.Reset(::CreateFileA(m_sPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!m_file && ::GetLastError() == ERROR_FILE_EXISTS) {
-        DWORD dwAttr = ::GetFileAttributesA(m_sPath);
-        if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) &&
-            !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
-            ::DeleteFileA(m_sPath);
-        m_file.Reset(::CreateFileA(m_sPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    if (!m_file) {
-        m_bVerifyExisting = true;   // typically held open by a running program: checked at the end
+    // Whatever has the name goes first (a link as the link, a hard link as this name only):
+    // the file is always made anew, so nothing is written into a file somebody else made.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD dwError = 0;
+    if (!pFolder->CreateNewFile(m_sFileName, h, dwError)) {
+        if (dwError == ERROR_INVALID_NAME) {
+            // The short alias of another entry, the record's among them.
+            ReportSetupError("Unsafe file name in package ", entry.pszName, 0);
+            return kSfxFail;
+        }
+        // Typically held open by a running program: its content is checked at the end.
+        m_dwCreateError = dwError;
+        m_bVerifyExisting = true;
         return kSfxOk;
     }
+    m_file.Reset(h);
+    m_pFileFolder = pFolder;
     m_bCreated = true;
     if (!Record(entry.pszName, false, status)) {
         DiscardCurrentFile();
@@ -135,10 +170,12 @@ SfxStatus CFilePackOutStream::OnFileData(const FilePackEntry&, const uint8_t* pD
     if (!m_file)
         return kSfxOk;
     DWORD dwWritten = 0;
-    if (!::WriteFile(m_file.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) || dwWritten != nSize) {
+    const BOOL bWritten = ::WriteFile(m_file.Get(), pData, static_cast<DWORD>(nSize), &dwWritten, nullptr);
+    if (!bWritten || dwWritten != nSize) {
         // Typically a full disk. A program file cut short must neither stay nor count as
-        // written: the block fails, and the run's cleanup removes what it wrote.
-        DWORD dwError = ::GetLastError();
+        // written: the block fails, and the run's cleanup removes what it wrote. A short
+        // write that reports success leaves no error of its own.
+        DWORD dwError = bWritten ? ERROR_DISK_FULL : ::GetLastError();
         if (dwError == NO_ERROR)
             dwError = ERROR_DISK_FULL;
         DiscardCurrentFile();
@@ -173,17 +210,27 @@ SfxStatus CFilePackOutStream::OnFileEnd(const FilePackEntry& entry, uint32_t dwS
                     TsGuarded([&] { dwCrc = Crc32::Of(existing.GetView(), existing.GetSize()); }) &&
                     dwCrc == dwStoredCrc;
         }
-        if (!bSame)
-            ReportSetupError("Error creating output file", m_sPath, 0);
+        if (!bSame) {
+            // The file there is not the one the pack holds, and it could not be replaced:
+            // what would run is the old (or somebody else's) file.
+            const DWORD dwError = m_dwCreateError ? m_dwCreateError : ERROR_CANNOT_MAKE;
+            ReportSetupError("Error creating output file", m_sPath, dwError);
+            return SfxStatusFromError(dwError);
+        }
     }
     return kSfxOk;
 }
 
 void CFilePackOutStream::DiscardCurrentFile()
 {
+    DWORD dwError = 0;
+    if (m_bCreated && !(m_file && TsDeleteThroughHandle(m_file.Get(), dwError))) {
+        // Closed already (or no handle calls): removed as listed in its folder.
+        m_file.Reset();
+        if (m_pFileFolder && !m_pFileFolder->RemoveByName(m_sFileName, dwError))
+            TsLogWrite("Can't remove unpacked file ", m_sPath, dwError, TRUE);
+    }
     m_file.Reset();
-    if (m_bCreated)
-        ::DeleteFileA(m_sPath);
     m_bCreated = false;
 }
 

@@ -6,6 +6,7 @@
 #include "sfx/SfxBlockChain.h"
 #include "sfx/UnpackSFX.h"
 #include "sfx/format/SfxBlock.h"
+#include "tests/unit/Strings/WineDrive.h"
 
 using Strings = std::vector<std::string>;
 
@@ -179,10 +180,16 @@ TEST_F(UnpackSFXTest, FilesHeldByAnotherProcess)
         std::vector<FilePackItem> changed = kProgram;
         changed[0].sContent = Noise(40000, 99);
         changed[3].sContent = "new library";
-        EXPECT_EQ(kSfxOk, Unpack({{"tessaly", changed}}));
+        // Another content that cannot replace the file there fails the block, with the
+        // system's reason: the old file is not what the pack holds.
+        SfxStatus s = Unpack({{"tessaly", changed}});
+        EXPECT_EQ(SfxStatusFromError(ERROR_SHARING_VIOLATION), s);
         std::string sPath = Out() + "\\TessTaskBarIcon.exe";
-        EXPECT_EQ((Strings{SetupErrorBox("Error creating output file", sPath.c_str())}), BoxTexts(1));
-        EXPECT_EQ("new library", OutFile("sub\\lib.dll"));   // the rest of the block is still written
+        EXPECT_EQ((Strings{SetupErrorBox("Error creating output file", sPath.c_str(), ERROR_SHARING_VIOLATION),
+                           SetupErrorBox("Failed to decode stream ", nullptr, static_cast<DWORD>(s)),
+                           SetupErrorBox("Err unpack to", Out().c_str(), static_cast<DWORD>(s))}),
+                  BoxTexts(3));
+        EXPECT_EQ(kProgram[3].sContent, OutFile("sub\\lib.dll"));   // the block ended there
     }
     // A read-only file already holding the right content is accepted too, an empty one included.
     m_pUi->Clear();
@@ -190,6 +197,42 @@ TEST_F(UnpackSFXTest, FilesHeldByAnotherProcess)
         ::SetFileAttributesA((Out() + "\\" + pszName).c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(kSfxOk, Unpack({{"tessaly", kProgram}}));
     EXPECT_TRUE(Boxes().empty());
+}
+
+// An unpack folder that exists from before is not trusted: a file there (a hard link to a
+// file outside, here) is replaced by a new file, never written through.
+TEST_F(UnpackSFXTest, AnExistingFileIsReplacedNeverWrittenThrough)
+{
+    const std::string sOutside = m_dir / "outside.dll";
+    ASSERT_TRUE(testutil::WriteFileBytes(sOutside, "somebody else's"));
+    ASSERT_TRUE(testutil::CreateFolders(Out() + "\\sub"));
+    ASSERT_TRUE(::CreateHardLinkA((Out() + "\\sub\\lib.dll").c_str(), sOutside.c_str(), nullptr));
+    ASSERT_TRUE(::CreateHardLinkA((Out() + "\\empty.cfg").c_str(), sOutside.c_str(), nullptr));
+    EXPECT_EQ(kSfxOk, Unpack({{"tessaly", kProgram}}));
+    EXPECT_EQ("somebody else's", testutil::ReadFileOrEmpty(sOutside));
+    EXPECT_EQ(kProgram[3].sContent, OutFile("sub\\lib.dll"));
+    EXPECT_EQ("", OutFile("empty.cfg"));
+    EXPECT_TRUE(Boxes().empty());
+}
+
+// A pack entry named by the 8.3 alias of another entry, or of the unpack record, would
+// replace that file under another name: it is refused.
+TEST_F(UnpackSFXTest, AnEntryNamedByAnotherEntrysShortAliasIsRefused)
+{
+    ASSERT_EQ(kSfxOk, Unpack({{"tessaly", {{"LongProgramName.exe", "MZ"}}}}));
+    for (const char* pszLong : {"LongProgramName.exe", "_ts_unpack.lst"}) {
+        SCOPED_TRACE(pszLong);
+        const std::string sBefore = OutFile(pszLong);
+        char szShort[MAX_PATH] = "";
+        DWORD n = ::GetShortPathNameA((Out() + "\\" + pszLong).c_str(), szShort, MAX_PATH);
+        ASSERT_TRUE(n > 0 && n < MAX_PATH);
+        const std::string sAlias = std::string(szShort).substr(std::string(szShort).rfind('\\') + 1);
+        ASSERT_NE(pszLong, sAlias) << "the system keeps no alias";
+        m_pUi->Clear();
+        EXPECT_EQ(kSfxFail, Unpack({{"tessaly", {{sAlias, "replaced"}}}}));
+        EXPECT_EQ(SetupErrorBox("Unsafe file name in package ", sAlias.c_str()), BoxTexts(3).at(0));
+        EXPECT_EQ(sBefore, OutFile(pszLong));
+    }
 }
 
 TEST_F(UnpackSFXTest, FolderThatCannotBeCreatedFailsTheBlock)
@@ -200,12 +243,8 @@ TEST_F(UnpackSFXTest, FolderThatCannotBeCreatedFailsTheBlock)
     std::string sMissing = m_dir / "no\\such";   // its parent does not exist either
     SfxStatus s = UnpackSFX(package, "tessaly", sMissing.c_str());
     EXPECT_EQ(SfxStatusFromError(ERROR_PATH_NOT_FOUND), s);
-    // The files at the root could not be created and were not there to compare; the first
-    // folder below ends the block.
-    std::string sSub = sMissing + "\\sub";
-    EXPECT_EQ((Strings{SetupErrorBox("Error creating output file", (sMissing + "\\TessTaskBarIcon.exe").c_str()),
-                       SetupErrorBox("Error creating output file", (sMissing + "\\empty.cfg").c_str()),
-                       SetupErrorBox("Can not create folder", sSub.c_str(), ERROR_PATH_NOT_FOUND),
+    // The output folder cannot be reached: the first file ends the block.
+    EXPECT_EQ((Strings{SetupErrorBox("Can not create folder", sMissing.c_str(), ERROR_PATH_NOT_FOUND),
                        SetupErrorBox("Failed to decode stream ", nullptr, static_cast<DWORD>(s)),
                        SetupErrorBox("Err unpack to", sMissing.c_str(), static_cast<DWORD>(s))}),
               BoxTexts(5));
@@ -312,15 +351,21 @@ TEST_F(UnpackSFXTest, PackageThatGoesAwayWhileItIsReadFailsTheBlock)
 // from the Linux side (this needs the right to mount; elsewhere the test is skipped).
 TEST_F(UnpackSFXTest, FullDiskFailsTheBlockAndRemovesThePartialFile)
 {
-    std::string sSmall = m_dir / "small";
-    testutil::CreateFolders(sSmall);
-    std::string sUnix = UnixPathOf(sSmall);
+    std::string sMount = m_dir / "small";
+    testutil::CreateFolders(sMount);
+    std::string sUnix = UnixPathOf(sMount);
     if (sUnix.empty() || RunUnixCommand("mount -t tmpfs -o size=256k tmpfs '" + sUnix + "'") != 0)
         GTEST_SKIP() << "cannot mount a small file system here";
     struct CUnmount {
         std::string sUnix;
         ~CUnmount() { RunUnixCommand("umount '" + sUnix + "'"); }
     } unmount{sUnix};
+    // A folder another volume is mounted on is a reparse point, which no chain passes: the
+    // small disk gets a drive letter of its own.
+    CWineDrive drive('q', sMount, DRIVE_FIXED);
+    ASSERT_TRUE(drive.Defined());
+    const std::string sSmall = "Q:\\out";
+    ASSERT_TRUE(::CreateDirectoryA(sSmall.c_str(), nullptr));
     std::string sPackage = WritePackage("pkg.bin", {{"tessaly", {{"first.txt", "fits"}, {"big.bin", Noise(1000000, 7)},
                                                                   {"after.txt", "never written"}}}});
     CMappedFile package;
