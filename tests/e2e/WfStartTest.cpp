@@ -1372,3 +1372,37 @@ TEST_F(WfStart, AStartWhileAnotherProcessHoldsTheLockForEverAsksOnceAndEnds)
     // The start went on without the lock: the product runs.
     EXPECT_NE(nullptr, e2e::WaitForWatcher(5000));
 }
+
+TEST_F(WfStart, AKillWhileAnotherProcessHoldsTheLockForEverAsksOnceAndEnds)
+{
+    StartProduct();
+    const std::string sHost = HostFolder();
+    const std::string sTray = sHost + "\\TessTaskBarIcon.exe";
+    CTestProcess holder("tshelper.exe", "tshelper.exe", "connect lock HeldForEver signal EVENT sleep 600000");
+    ASSERT_TRUE(holder.Ready());
+
+    StarterRun kill = RunStarter("/silent kill", AnswerByCaption({{"Tessaly", IDNO}}), 240000);
+    ASSERT_TRUE(kill.bEnded) << "the kill did not end within 4 minutes";
+    EXPECT_EQ(0u, kill.dwExitCode);
+    RecordProperty("kill_ms", static_cast<int>(kill.dwMs));
+    EXPECT_LT(kill.dwMs, 120000u);
+    std::vector<UiBox> boxes = kill.Dialogs();
+    ASSERT_EQ(1u, boxes.size()) << e2e::Describe(boxes);
+    EXPECT_EQ("Tessaly", boxes[0].caption);
+    EXPECT_EQ(IDNO, boxes[0].pressed);
+    EXPECT_NE(std::string::npos, boxes[0].Text().find(" for 1 minutes\n")) << boxes[0].Text();
+
+    // The taskbar icon was asked to close; it clears its window in the block under the same
+    // lock, so it is still waiting when the kill gives up on it (after 4.9 s for its window and
+    // 5 s for its process): its program file cannot go yet, and the unpack's list stays for
+    // a later kill. Everything else is gone.
+    EXPECT_TRUE(e2e::RecordHas(sTray, "close"));
+    for (const char* pszRecord : {"\\TessTaskBarIcon.exe.rec", "\\Keycards.exe.rec"})
+        ::DeleteFileA((sHost + pszRecord).c_str());
+    EXPECT_EQ("\n  TessTaskBarIcon.exe\n  _ts_unpack.lst", Lines(e2e::Added({}, e2e::ListFolder(sHost))));
+    for (const char* pszValue : {"TessalyPortableStarterPath", "PorvinHostPath", "Common AppData Path"}) {
+        SCOPED_TRACE(pszValue);
+        EXPECT_EQ("<none>", Tessaly(pszValue));
+    }
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Norvane Works"));
+}
