@@ -6,6 +6,7 @@
 
 #include "Strings/TsAnsiPath.h"
 #include "Strings/TsErrorCatcher.h"
+#include "Strings/TsSafeFs.h"
 #include "Strings/TsSecurity.h"
 #include "framework/Exceptions.h"
 #include "framework/Sync.h"
@@ -99,6 +100,35 @@ CString WindowsRootForFallback()
     return WindowsDrive();
 }
 
+// The log is never written through a link: the folder is reached from its drive's root
+// without passing one, and a log there that is a link, or a hard link to another file, is
+// removed (as itself) before the log is made anew. False when the folder is refused.
+bool TakeLogPlace(const char* pszFolder)
+{
+    CSafeFolder folder;
+    CString sError;
+    if (!TsOpenFolderChain(pszFolder, folder, sError)) {
+        TsTrace("LOGF %s\n", "TsLogStart: log folder refused: %s\n", sError.c_str());
+        return false;
+    }
+    CSafeItem item;
+    DWORD dwError = 0;
+    if (!folder.Find("_ts.log", item, dwError))
+        return dwError == ERROR_FILE_NOT_FOUND;
+    if (item.IsFolder())
+        return false;
+    bool bForeign = item.IsLink();
+    if (!bForeign) {
+        CUniqueFile file(::CreateFileA(g_szLogPath, FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        bForeign = !file || !::GetFileInformationByHandle(file.Get(), &info) || info.nNumberOfLinks != 1 ||
+                   (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    return !bForeign || folder.Remove(item, dwError);
+}
+
 void AppendToLog(const char* pszText)
 {
     if (!g_szLogPath[0])
@@ -155,7 +185,10 @@ void TsLogStart(const char* pszCommandLine)
     bool bHaveFolder = false;
     if (GetCmdLineValue(pszCommandLine, "/temp", szValue, sizeof(szValue))) {
         StripTrailingBackslash(szValue);
-        if (FolderExists(szValue) && IsFolderWritable(szValue)) {
+        CSafeFolder chain;
+        CString sRefused;
+        // A folder reached through a link is no place for the log: the next place is taken.
+        if (FolderExists(szValue) && TsOpenFolderChain(szValue, chain, sRefused) && IsFolderWritable(szValue)) {
             lstrcpynA(szFolder, szValue, sizeof(szFolder));
             bHaveFolder = true;
         }
@@ -166,6 +199,10 @@ void TsLogStart(const char* pszCommandLine)
         return;
 
     std::snprintf(g_szLogPath, sizeof(g_szLogPath), "%s\\_ts.log", szFolder);
+    if (!TakeLogPlace(szFolder)) {
+        g_szLogPath[0] = '\0';
+        return;
+    }
 
     CEveryoneAttributes sa;
     HANDLE h = ::CreateFileA(g_szLogPath, GENERIC_WRITE, FILE_SHARE_WRITE, sa.Get(), OPEN_ALWAYS,

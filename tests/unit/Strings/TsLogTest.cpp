@@ -54,6 +54,41 @@ TEST(TsLog, StartsOnceInTheTempOptionFolderAndAppends)
     TsLogReset();
 }
 
+// A log left in the folder as a hard link to another file, or a log folder reached through
+// a link: the other file is never written.
+TEST(TsLog, NeverWritesThroughALink)
+{
+    CTempDir dir;
+    CTempDir outside;
+    const std::string sOther = outside / "other.txt";
+    ASSERT_TRUE(testutil::WriteFileBytes(sOther, "somebody else's"));
+    ASSERT_TRUE(::CreateHardLinkA((dir / "_ts.log").c_str(), sOther.c_str(), nullptr));
+    ASSERT_TRUE(testutil::MakeFolderLink(dir / "linked", outside.Path()));
+    TsLogReset();
+    TsLogStart(("/temp=\"" + dir / "linked" + "\"").c_str());
+    EXPECT_EQ(std::string::npos, std::string(TsLogGetPath().c_str()).find(dir / "linked")) << "the next place";
+    TsLogWrite("Step ", "detail", 0, TRUE);
+    EXPECT_EQ((std::vector<std::string>{"other.txt"}), [&] {
+        std::vector<std::string> v;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = ::FindFirstFileA((outside / "*").c_str(), &fd);
+        do
+            if (fd.cFileName[0] != '.')
+                v.push_back(fd.cFileName);
+        while (h != INVALID_HANDLE_VALUE && ::FindNextFileA(h, &fd));
+        ::FindClose(h);
+        return v;
+    }()) << "nothing made behind the link";
+    TsLogReset();
+    TsLogStart(("/temp=\"" + dir.Path() + "\"").c_str());
+    TsLogWrite("Step ", "detail", 0, TRUE);
+    EXPECT_EQ("somebody else's", testutil::ReadFileOrEmpty(sOther));
+    EXPECT_NE(std::string::npos, testutil::ReadFileOrEmpty(dir / "_ts.log").find("[0] Step  detail"));
+    TsLogReset();
+    ::DeleteFileA((dir / "_ts.log").c_str());
+    testutil::RemoveFolderLink(dir / "linked");
+}
+
 TEST(TsLog, DeleteOldKeepsADayOldTemporaryLog)
 {
     char szTemp[MAX_PATH];
