@@ -420,6 +420,11 @@ bool CSafeItem::IsNamed(const std::string& sWanted) const
     return Upper(wsName) == wsWanted || (!wsShortName.empty() && Upper(wsShortName) == wsWanted);
 }
 
+bool TsIsAnsiLeadByte(unsigned char ch)
+{
+    return ::IsDBCSLeadByte(ch) != FALSE;
+}
+
 bool TsSafeFsUsesHandles()
 {
     return Nt().bComplete;

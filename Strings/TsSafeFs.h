@@ -139,6 +139,9 @@ private:
     std::vector<CSafeItem> m_listing;
 };
 
+// Whether ch is the first byte of a double-byte character in the ANSI code page.
+bool TsIsAnsiLeadByte(unsigned char ch);
+
 // Whether the handle-relative calls are there (they are on every NT system).
 bool TsSafeFsUsesHandles();
 

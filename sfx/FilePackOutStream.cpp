@@ -13,6 +13,7 @@ CFilePackOutStream::CFilePackOutStream(const char* pszOutputFolder)
       m_parser(*this, m_sFolder.IsEmpty() ? 1 : static_cast<size_t>(m_sFolder.GetLength())),
       m_record(m_sFolder)
 {
+    m_parser.SetLeadBytes(TsIsAnsiLeadByte);
 }
 
 SfxStatus CFilePackOutStream::QueryInterface(const void*, void** ppObject)

@@ -138,7 +138,7 @@ void ParseUnpackRecord(const std::string& sText, std::vector<std::string>& files
         if (bFolder)
             sLine.pop_back();
         if (sLine.size() > kFilePackMaxName || sLine.find('\0') != std::string::npos ||
-            !IsSafePackEntryName(sLine.c_str()))
+            !IsSafePackEntryName(sLine.c_str(), TsIsAnsiLeadByte))
             continue;
         (bFolder ? folders : files).push_back(sLine);
     }

@@ -52,24 +52,32 @@ bool IsSafeComponent(const char* p, size_t n)
 
 }  // namespace
 
-bool IsSafePackEntryName(const char* pszName)
+bool IsSafePackEntryName(const char* pszName, FilePackLeadByte pfnIsLeadByte)
 {
     if (!pszName || !*pszName)
         return false;
-    for (const char* p = pszName; *p; ++p) {
-        unsigned char ch = static_cast<unsigned char>(*p);
-        if (ch < 0x20 || std::strchr("<>:\"/|?*", ch))
-            return false;
-    }
+    // A lead byte of a double-byte code page and the byte after it are one character: that
+    // trail byte may look like a backslash or a bar and is neither.
+    auto IsPair = [pfnIsLeadByte](const char* p) {
+        return pfnIsLeadByte && pfnIsLeadByte(static_cast<unsigned char>(p[0])) && p[1] != '\0';
+    };
     const char* pStart = pszName;
-    for (;;) {
-        const char* pEnd = std::strchr(pStart, '\\');
-        size_t n = pEnd ? static_cast<size_t>(pEnd - pStart) : std::strlen(pStart);
-        if (!IsSafeComponent(pStart, n))
+    for (const char* p = pszName;; ++p) {
+        if (*p && IsPair(p)) {
+            ++p;
+            continue;
+        }
+        unsigned char ch = static_cast<unsigned char>(*p);
+        if (ch != 0 && ch != '\\') {
+            if (ch < 0x20 || std::strchr("<>:\"/|?*", ch))
+                return false;
+            continue;
+        }
+        if (!IsSafeComponent(pStart, static_cast<size_t>(p - pStart)))
             return false;
-        if (!pEnd)
+        if (!ch)
             return true;
-        pStart = pEnd + 1;
+        pStart = p + 1;
     }
 }
 
@@ -106,7 +114,7 @@ SfxStatus CFilePackParser::BuildEntryTable()
                            std::memchr(pName, 0, e.nNameLength) == pName + e.nNameLength - 1;
         e.pszName = bTerminated ? pName : "";
         m_entries.push_back(e);
-        if (!bTerminated || !IsSafePackEntryName(pName))
+        if (!bTerminated || !IsSafePackEntryName(pName, m_pfnIsLeadByte))
             return Fail(FilePackError::UnsafeName, &m_entries.back());
         if (m_nFolderLength && m_nFolderLength + 1 + (e.nNameLength - 1u) > kSfxMaxPath)
             return Fail(FilePackError::PathTooLong, &m_entries.back());

@@ -51,13 +51,18 @@ protected:
 // "\\?\", "\\.\"); no drive letter, colon (streams) or other character Windows refuses
 // in names; no empty, "." or ".." component; no component ending in a dot or a blank;
 // no device name (CON, NUL, COM1, ... with or without an extension).
-bool IsSafePackEntryName(const char* pszName);
+// pfnIsLeadByte (the ANSI code page's IsDBCSLeadByte on Windows; null: single-byte names)
+// tells the first bytes of double-byte characters, whose second byte may be 0x5C or 0x7C.
+using FilePackLeadByte = bool (*)(unsigned char ch);
+bool IsSafePackEntryName(const char* pszName, FilePackLeadByte pfnIsLeadByte = nullptr);
 
 class CFilePackParser {
 public:
     // nFolderLength: length of the output folder the names are joined to with one
     // backslash; 0 skips the length test (listing without writing).
     CFilePackParser(IFilePackSink& sink, size_t nFolderLength);
+    // Names are taken in a double-byte code page whose lead bytes this tells.
+    void SetLeadBytes(FilePackLeadByte pfnIsLeadByte) { m_pfnIsLeadByte = pfnIsLeadByte; }
 
     // Takes the whole chunk, or fails (and keeps failing) once the pack is refused.
     SfxStatus Write(const uint8_t* pData, size_t nSize);
@@ -80,6 +85,7 @@ private:
 
     IFilePackSink& m_sink;
     size_t m_nFolderLength;
+    FilePackLeadByte m_pfnIsLeadByte = nullptr;
     std::vector<uint8_t> m_header;
     uint32_t m_nHeaderSize = 0;     // from the first two bytes
     uint32_t m_nHeaderReceived = 0;

@@ -201,6 +201,44 @@ TEST(FilePack, HostileNamesRefuseTheWholePackBeforeAnyFile)
     }
 }
 
+// In code page 932 the second byte of a double-byte character may be 0x5C (a backslash
+// in ASCII) or 0x7C (a bar): with the code page's lead bytes such names are what they are.
+bool IsLeadByteOf932(unsigned char ch)
+{
+    return (ch >= 0x81 && ch <= 0x9F) || (ch >= 0xE0 && ch <= 0xFC);
+}
+
+TEST(FilePack, DoubleByteNamesAreTakenByCharacters)
+{
+    struct Row {
+        const char* pszName;
+        bool bSafe;
+    };
+    static const Row kRows[] = {
+        {"\x95\x5C.txt", true},                 // 表.txt
+        {"\x83\x5C\x83\x74\x83\x67\\a.dll", true},   // ソフト\a.dll
+        {"sub\\\x95\x5C", true},               // sub\表
+        {"\x83\x7C.txt", true},                  // ポ.txt
+        {"\x95\x5C\\..\\x.txt", false},         // 表\..\x.txt
+        {"\x95\x5C\\", false},                  // a trailing separator after the character
+        {"\x95", true},                           // a lead byte at the end stands alone
+        {"a\\\x95\x5C.", false},
+    };
+    for (const Row& r : kRows) {
+        SCOPED_TRACE(r.pszName);
+        EXPECT_EQ(r.bSafe, IsSafePackEntryName(r.pszName, IsLeadByteOf932));
+    }
+    // Without the lead bytes the trail byte is a separator: the first name reads "\x95" and ".txt".
+    EXPECT_TRUE(IsSafePackEntryName("\x95\x5C.txt"));
+    EXPECT_FALSE(IsSafePackEntryName("\x83\x7C.txt"));
+
+    std::string sPack = Encode({{"\x95\x5C.txt", "x"}}, false);
+    CRecordSink sink;
+    CFilePackParser parser(sink, 0);
+    parser.SetLeadBytes(IsLeadByteOf932);
+    EXPECT_EQ(kSfxOk, Feed(parser, sPack, 5));
+}
+
 TEST(FilePack, OutputPathLongerThan259CharactersIsRefused)
 {
     std::string sName(200, 'n');

@@ -1,5 +1,6 @@
 #include "SfxTestSupport.h"
 
+#include "Strings/TsSafeFs.h"
 #include "sfx/MappedFile.h"
 #include "sfx/UnpackRecord.h"
 #include "sfx/UnpackSFX.h"
@@ -206,4 +207,51 @@ TEST_F(UnpackRecordTest, WithoutARecordNothingIsRemoved)
     EXPECT_EQ(kBefore, Tree(Out()));
     EXPECT_TRUE(LogHas("[0] No unpack record, nothing removed in  " + Out()));
     EXPECT_TRUE(RemoveRecordedFiles((m_dir / "missing").c_str()));
+}
+
+// Under a Japanese code page (932) the second byte of 表 (0x95 0x5C) and of ソ (0x83 0x5C)
+// is the byte of a backslash: folders and files named with them are unpacked, recorded and
+// removed as the characters they are. The test runs where the ANSI code page is 932 (ctest
+// runs it so, with WAYFARER_EXPECT_ACP=932); elsewhere it is skipped.
+TEST_F(UnpackRecordTest, DoubleByteNamesUnderCodePage932)
+{
+    char szExpected[8] = "";
+    ::GetEnvironmentVariableA("WAYFARER_EXPECT_ACP", szExpected, sizeof(szExpected));
+    if (::GetACP() != 932) {
+        ASSERT_STRNE("932", szExpected) << "the run asked for code page 932";
+        GTEST_SKIP() << "the ANSI code page is not 932";
+    }
+    const std::string kHyo = "\x95\x5C";   // 表
+    const std::string kSo = "\x83\x5C";    // ソ
+    const std::string sOut = m_dir / (kHyo + kSo + "\\Tessaly");
+    ASSERT_TRUE(testutil::CreateFolders(sOut));
+    const std::vector<FilePackItem> kFiles = {
+        {kSo + ".dll", "MZ so"},
+        {kHyo + "\\" + kSo + "\\deep.txt", "deep"},
+        {"sub\\" + kHyo + ".txt", "hyo"},
+    };
+    // Built as the package tool would build it on a Japanese system.
+    std::string sPackage = WritePackage("pkg.bin", {CompressedBlock("tessaly", PackBytes(kFiles))});
+    CMappedFile package;
+    ASSERT_TRUE(package.Open(sPackage.c_str(), GENERIC_READ, OPEN_EXISTING));
+    ASSERT_EQ(kSfxOk, UnpackSFX(package, "tessaly", sOut.c_str()));
+    for (const FilePackItem& item : kFiles)
+        EXPECT_EQ(item.sContent, testutil::ReadFileOrEmpty(sOut + "\\" + item.sName)) << item.sName;
+    // The character's wide form is what the system keeps: 表 is U+8868, ソ U+30BD.
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(
+                                           (std::wstring(sOut.begin(), sOut.end() - 12) + L"\x8868\x30BD\\Tessaly\\"
+                                            L"\x8868\\\x30BD\\deep.txt").c_str()));
+    EXPECT_EQ(kSo + ".dll\r\n" + kHyo + "\\\r\n" + kHyo + "\\" + kSo + "\\\r\n" + kHyo + "\\" + kSo +
+                  "\\deep.txt\r\nsub\\\r\nsub\\" + kHyo + ".txt\r\n",
+              testutil::ReadFileOrEmpty(sOut + "\\_ts_unpack.lst"));
+
+    // The stop's removal, through the folder held from the drive's root.
+    CSafeFolder held;
+    CString sError;
+    ASSERT_TRUE(TsOpenFolderChain(sOut.c_str(), held, sError)) << sError.c_str();
+    EXPECT_EQ("Tessaly", held.Name());
+    bool bHadRecord = false;
+    EXPECT_TRUE(RemoveRecordedFiles(held, &bHadRecord));
+    EXPECT_TRUE(bHadRecord);
+    EXPECT_TRUE(Tree(sOut).empty());
 }
