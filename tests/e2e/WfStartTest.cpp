@@ -1138,6 +1138,34 @@ TEST_F(WfStart, TheUsersOwnFilesInTheHostFolderSurviveAFailedStartAndTheStop)
     testutil::RemoveTree(sHost);
 }
 
+TEST_F(WfStart, AReusedHostFolderWithAHardLinkToAnOutsideFileLeavesThatFileAlone)
+{
+    // The host folder is there from before, and its readme.txt is a hard link to a file
+    // outside: the start makes its own readme.txt anew instead of writing through the link,
+    // and the stop removes only that.
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    CTempDir outside;
+    const std::string sOutside = outside / "notes.txt";
+    ASSERT_TRUE(testutil::WriteFileBytes(sOutside, "somebody else's notes"));
+    const std::string sHost = HostFolder();
+    ASSERT_TRUE(testutil::CreateFolders(sHost));
+    ASSERT_TRUE(::CreateHardLinkA((sHost + "\\readme.txt").c_str(), sOutside.c_str(), nullptr));
+
+    StarterRun start = RunStarter("/silent");
+    ASSERT_TRUE(start.bEnded);
+    EXPECT_TRUE(start.NoDialogs());
+    ASSERT_NE(nullptr, e2e::WaitForWatcher(5000));
+    EXPECT_EQ("Tessaly program files\r\n", testutil::ReadFileOrEmpty(sHost + "\\readme.txt"));
+    EXPECT_EQ("somebody else's notes", testutil::ReadFileOrEmpty(sOutside));
+
+    StarterRun kill = RunStarter("/silent kill");
+    ASSERT_TRUE(kill.bEnded);
+    EXPECT_TRUE(kill.NoDialogs());
+    EXPECT_FALSE(testutil::FileExists(sHost + "\\readme.txt"));
+    EXPECT_EQ("somebody else's notes", testutil::ReadFileOrEmpty(sOutside));
+}
+
 TEST_F(WfStart, AFallbackFolderThatIsALinkIsNeitherWrittenNorRunFrom)
 {
     // The user's temporary folder is missing, so the start would fall back to the shared
