@@ -4,7 +4,6 @@
 
 #include "Strings/TsFile.h"
 #include "Strings/TsLog.h"
-#include "framework/FaultGuard.h"
 
 const char kTsProcessListNoInit[] = "TsGetProcessAndModuleList: cannot init process info!!!";
 const char kTsProcessListCoredump[] = "TsGetProcessAndModuleList: coredump!!!";
@@ -35,14 +34,12 @@ CString AfterLastBackslash(const CString& sPath)
     return nSlash < 0 ? sPath : sPath.Mid(nSlash + 1);
 }
 
-// One step of a snapshot walk, run under the fault guard: the system functions read memory
-// that another process may be changing. Nothing here owns anything, so abandoning it at a
-// fault leaks nothing.
-template <class WalkFn, class Entry> bool WalkGuarded(WalkFn pfn, HANDLE hSnapshot, Entry* pEntry, BOOL& bFound)
+// One step of a snapshot walk. The snapshot is the system's own copy: walking it reads no
+// memory of another process and needs no guard.
+template <class WalkFn, class Entry> BOOL WalkStep(WalkFn pfn, HANDLE hSnapshot, Entry* pEntry)
 {
-    bFound = FALSE;
     pEntry->dwSize = sizeof(Entry);
-    return TsGuarded([&] { bFound = pfn(hSnapshot, pEntry); });
+    return pfn(hSnapshot, pEntry);
 }
 
 }  // namespace
@@ -69,20 +66,16 @@ bool CTsProcessesInfo::IsReady() const
            m_pfnModuleNext;
 }
 
-bool CTsProcessesInfo::AppendProcessNames(CString& sPart)
+void CTsProcessesInfo::AppendProcessNames(CString& sPart)
 {
-    HANDLE hSnapshot = INVALID_HANDLE_VALUE;
-    if (!TsGuarded([&] { hSnapshot = m_pfnCreateSnapshot(TH32CS_SNAPPROCESS, 0); }))
-        return false;
+    HANDLE hSnapshot = m_pfnCreateSnapshot(TH32CS_SNAPPROCESS, 0);
     CUniqueFile snapshot(hSnapshot);
     if (!snapshot) {
         sPart += "(no process snapshot)";
-        return true;
+        return;
     }
     PROCESSENTRY32 entry;
-    BOOL bFound = FALSE;
-    if (!WalkGuarded(m_pfnProcessFirst, snapshot.Get(), &entry, bFound))
-        return false;
+    BOOL bFound = WalkStep(m_pfnProcessFirst, snapshot.Get(), &entry);
     while (bFound) {
         CString sName = FieldText(entry.szExeFile, sizeof(entry.szExeFile));
         if (!sName.IsEmpty()) {
@@ -92,36 +85,28 @@ bool CTsProcessesInfo::AppendProcessNames(CString& sPart)
                 sPart += sName + " ";
             }
         }
-        if (!WalkGuarded(m_pfnProcessNext, snapshot.Get(), &entry, bFound))
-            return false;
+        bFound = WalkStep(m_pfnProcessNext, snapshot.Get(), &entry);
     }
-    return true;
 }
 
-bool CTsProcessesInfo::AppendModuleNames(CString& sPart)
+void CTsProcessesInfo::AppendModuleNames(CString& sPart)
 {
-    HANDLE hSnapshot = INVALID_HANDLE_VALUE;
-    if (!TsGuarded([&] { hSnapshot = m_pfnCreateSnapshot(TH32CS_SNAPMODULE, 0); }))
-        return false;
+    HANDLE hSnapshot = m_pfnCreateSnapshot(TH32CS_SNAPMODULE, 0);
     CUniqueFile snapshot(hSnapshot);
     if (!snapshot) {
         sPart += "(no modules snapshot)";
-        return true;
+        return;
     }
     MODULEENTRY32 entry;
-    BOOL bFound = FALSE;
-    if (!WalkGuarded(m_pfnModuleFirst, snapshot.Get(), &entry, bFound))
-        return false;
+    BOOL bFound = WalkStep(m_pfnModuleFirst, snapshot.Get(), &entry);
     while (bFound) {
         CString sName = FieldText(entry.szModule, sizeof(entry.szModule));
         if (!sName.IsEmpty()) {
             sName.Replace(' ', '^');
             sPart += sName + " ";
         }
-        if (!WalkGuarded(m_pfnModuleNext, snapshot.Get(), &entry, bFound))
-            return false;
+        bFound = WalkStep(m_pfnModuleNext, snapshot.Get(), &entry);
     }
-    return true;
 }
 
 void CTsProcessesInfo::TsGetProcessAndModuleList(CString& sOut)
@@ -133,46 +118,36 @@ void CTsProcessesInfo::TsGetProcessAndModuleList(CString& sOut)
     try {
         CString sProcesses;
         CString sModules;
-        if (!AppendProcessNames(sProcesses) || !AppendModuleNames(sModules)) {
-            sOut = kTsProcessListCoredump;
-            return;
-        }
+        AppendProcessNames(sProcesses);
+        AppendModuleNames(sModules);
         sOut = "*Modules*: " + sModules + "\n*Processes*: " + sProcesses + "\n";
     } catch (...) {
         sOut = kTsProcessListCoredump;
     }
 }
 
-bool CTsProcessesInfo::FindProcessExe(DWORD dwProcessId, CString& sOut)
+void CTsProcessesInfo::FindProcessExe(DWORD dwProcessId, CString& sOut)
 {
-    HANDLE hSnapshot = INVALID_HANDLE_VALUE;
-    if (!TsGuarded([&] { hSnapshot = m_pfnCreateSnapshot(TH32CS_SNAPPROCESS, 0); }))
-        return false;
+    HANDLE hSnapshot = m_pfnCreateSnapshot(TH32CS_SNAPPROCESS, 0);
     CUniqueFile snapshot(hSnapshot);
     if (!snapshot)
-        return true;
+        return;
     PROCESSENTRY32 entry;
-    BOOL bFound = FALSE;
-    if (!WalkGuarded(m_pfnProcessFirst, snapshot.Get(), &entry, bFound))
-        return false;
+    BOOL bFound = WalkStep(m_pfnProcessFirst, snapshot.Get(), &entry);
     while (bFound) {
         if (entry.th32ProcessID == dwProcessId) {
             sOut = FieldText(entry.szExeFile, sizeof(entry.szExeFile));
-            return true;
+            return;
         }
-        if (!WalkGuarded(m_pfnProcessNext, snapshot.Get(), &entry, bFound))
-            return false;
+        bFound = WalkStep(m_pfnProcessNext, snapshot.Get(), &entry);
     }
-    return true;
 }
 
 void CTsProcessesInfo::GetProcessExeName(DWORD dwProcessId, CString& sOut)
 {
     if (!IsReady())
         return;
-    CString sFound = sOut;
-    if (FindProcessExe(dwProcessId, sFound))
-        sOut = sFound;
+    FindProcessExe(dwProcessId, sOut);
 }
 
 bool CTsProcessesInfo::GetExeNameFromHwnd(HWND hWnd, CString& sPath, CString& sFileName)
@@ -184,10 +159,8 @@ bool CTsProcessesInfo::GetExeNameFromHwnd(HWND hWnd, CString& sPath, CString& sF
         ::GetWindowThreadProcessId(hWnd, &dwProcessId);
         // A window of no live process gives 0, which on Windows NT is the idle process's entry.
         CString sExe;
-        if (dwProcessId != 0 && IsReady() && !FindProcessExe(dwProcessId, sExe)) {
-            TsTrace("!EX HW2EXE\n", "!!GetExeNameFromHwnd: COREDUMP!!!\n");
-            return false;
-        }
+        if (dwProcessId != 0 && IsReady())
+            FindProcessExe(dwProcessId, sExe);
         if (sExe.Find('\\') < 0) {
             sPath = sExe;
             sFileName = sExe;

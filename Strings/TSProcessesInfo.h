@@ -20,7 +20,7 @@ public:
 
     // Replaces sOut with "*Modules*: a.dll b.dll \n*Processes*: x.exe y.exe \n" (blanks in a
     // name become "^"), or with the "cannot init" text when not ready, or with the
-    // "coredump" text when reading a snapshot faulted.
+    // "coredump" text when walking the snapshots failed (threw).
     void TsGetProcessAndModuleList(CString& sOut);
     // The program file that the process snapshot records for the process: a full path on
     // Windows 9x, a bare file name on Windows NT. sOut is left unchanged when the snapshot
@@ -28,7 +28,7 @@ public:
     void GetProcessExeName(DWORD dwProcessId, CString& sOut);
     // The program of the process that owns hWnd: sPath its file as long as it can be had,
     // sFileName the part after the last backslash (both the bare name on Windows NT, both
-    // empty for a window of no live process). False only when reading the snapshot faulted.
+    // empty for a window of no live process). False only when walking the snapshot threw.
     bool GetExeNameFromHwnd(HWND hWnd, CString& sPath, CString& sFileName);
 
 private:
@@ -36,10 +36,10 @@ private:
     using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
     using ModuleWalkFn = BOOL(WINAPI*)(HANDLE, MODULEENTRY32*);
 
-    // Each walks one snapshot: false when the system call faulted (or threw).
-    bool AppendProcessNames(CString& sPart);
-    bool AppendModuleNames(CString& sPart);
-    bool FindProcessExe(DWORD dwProcessId, CString& sOut);
+    // Each walks one snapshot (a C++ exception leaves them to the caller's boundary).
+    void AppendProcessNames(CString& sPart);
+    void AppendModuleNames(CString& sPart);
+    void FindProcessExe(DWORD dwProcessId, CString& sOut);
 
     CUniqueModule m_kernel;
     CreateSnapshotFn m_pfnCreateSnapshot = nullptr;

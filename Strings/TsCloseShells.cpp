@@ -157,7 +157,8 @@ void DisconnectShared(SharedConnection& connection)
 }
 
 // Reads a window field of the shared block under its lock. The block is shared with other
-// programs, so the read runs under the fault guard: false when it faulted.
+// programs (one may have made it smaller than ours), so it is read through a safe copy:
+// false when the copy failed.
 bool ReadSharedWnd(const char* pszLabel, DWORD TsSharedDataBlock::*pField, HWND& hWnd)
 {
     hWnd = nullptr;
@@ -166,7 +167,7 @@ bool ReadSharedWnd(const char* pszLabel, DWORD TsSharedDataBlock::*pField, HWND&
     if (!pBlock)
         return true;
     DWORD dwField = 0;
-    if (!TsGuardedCopy(&dwField, &(pBlock->*pField), sizeof(dwField)))
+    if (!TsSafeCopy(&dwField, &(pBlock->*pField), sizeof(dwField)))
         return false;
     hWnd = TsFieldToWnd(dwField);
     return true;
@@ -386,15 +387,14 @@ HWND ReadLiveWatcher()
         bOk = true;
         if (pBlock) {
             DWORD dwField = 0;
-            bOk = TsGuardedCopy(&dwField, &pBlock->hWatcherWnd, sizeof(dwField));
+            bOk = TsSafeCopy(&dwField, &pBlock->hWatcherWnd, sizeof(dwField));
             hWatcher = TsFieldToWnd(dwField);
             if (bOk && !::IsWindow(hWatcher)) {
                 hWatcher = nullptr;
                 CTsSingleLock clear("SetWatcherWnd", &TsInterprocessMutex(), true);
-                bOk = TsGuarded([pBlock] {
-                    pBlock->hWatcherWnd = 0;
-                    pBlock->dwWatcherCompanion = 0;
-                });
+                const DWORD dwZero = 0;
+                bOk = TsSafeWrite(&pBlock->hWatcherWnd, &dwZero, sizeof(dwZero)) &&
+                      TsSafeWrite(&pBlock->dwWatcherCompanion, &dwZero, sizeof(dwZero));
             }
         }
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "Strings/TsErrorCatcher.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -110,11 +111,98 @@ bool FindSection(HMODULE hModule, const void* pAddress, DWORD& dwSection, DWORD&
 
 #if defined(__x86_64__)
 
+// How far above its frame base a function's unwind codes reach: what the system's unwinder
+// reads there (saved registers, the return address, a machine frame) lies within it.
+// False when the record cannot be understood.
+bool UnwindReach(DWORD64 nImageBase, const RUNTIME_FUNCTION* pFunction, ULONG_PTR& nReach, BYTE& nFrameRegister,
+                 ULONG_PTR& nFrameOffset, DWORD& dwPrologSize)
+{
+    nReach = 8;   // the return address
+    nFrameRegister = 0;
+    nFrameOffset = 0;
+    dwPrologSize = 0;
+    ULONG_PTR nPushed = 0;
+    ULONG_PTR nSaved = 0;
+    for (int nChain = 0; pFunction && nChain < 8; ++nChain) {
+        const BYTE* pInfo = reinterpret_cast<const BYTE*>(nImageBase + pFunction->UnwindData);
+        const BYTE nFlags = pInfo[0] >> 3;
+        const BYTE nCodes = pInfo[2];
+        if (nChain == 0) {
+            dwPrologSize = pInfo[1];
+            nFrameRegister = pInfo[3] & 0x0F;
+            nFrameOffset = static_cast<ULONG_PTR>(pInfo[3] >> 4) * 16;
+        }
+        const USHORT* pCodes = reinterpret_cast<const USHORT*>(pInfo + 4);
+        for (BYTE i = 0; i < nCodes; ++i) {
+            const BYTE nOp = (pCodes[i] >> 8) & 0x0F;
+            const BYTE nOpInfo = pCodes[i] >> 12;
+            switch (nOp) {
+            case 0:   // push of a register
+                nPushed += 8;
+                break;
+            case 1:   // large allocation
+                if (nOpInfo == 0) {
+                    if (++i >= nCodes) return false;
+                    nPushed += static_cast<ULONG_PTR>(pCodes[i]) * 8;
+                } else {
+                    if (i + 2 >= nCodes) return false;
+                    nPushed += pCodes[i + 1] | static_cast<ULONG_PTR>(pCodes[i + 2]) << 16;
+                    i += 2;
+                }
+                break;
+            case 2:   // small allocation
+                nPushed += nOpInfo * 8u + 8;
+                break;
+            case 3:   // frame register set
+                break;
+            case 4:   // register saved at a scaled offset
+            case 6:   // epilog marker (version 2); counts one extra slot
+                if (++i >= nCodes) return false;
+                if (nOp == 4)
+                    nSaved = std::max<ULONG_PTR>(nSaved, static_cast<ULONG_PTR>(pCodes[i]) * 8 + 8);
+                break;
+            case 5:   // register saved at a far offset
+                if (i + 2 >= nCodes) return false;
+                nSaved = std::max<ULONG_PTR>(nSaved, (pCodes[i + 1] | static_cast<ULONG_PTR>(pCodes[i + 2]) << 16) + 8);
+                i += 2;
+                break;
+            case 8:   // vector register saved at a scaled offset
+                if (++i >= nCodes) return false;
+                nSaved = std::max<ULONG_PTR>(nSaved, static_cast<ULONG_PTR>(pCodes[i]) * 16 + 16);
+                break;
+            case 9:   // vector register saved at a far offset
+                if (i + 2 >= nCodes) return false;
+                nSaved = std::max<ULONG_PTR>(nSaved, (pCodes[i + 1] | static_cast<ULONG_PTR>(pCodes[i + 2]) << 16) + 16);
+                i += 2;
+                break;
+            case 10:  // machine frame of an interrupt
+                nPushed += 48;
+                break;
+            default:
+                return false;
+            }
+        }
+        if (!(nFlags & UNW_FLAG_CHAININFO))
+            break;
+        pFunction = reinterpret_cast<const RUNTIME_FUNCTION*>(pCodes + ((nCodes + 1) & ~1));
+    }
+    nReach += nPushed + nSaved;
+    return true;
+}
+
+ULONG_PTR RegisterOf(const CONTEXT& ctx, BYTE nRegister)
+{
+    const DWORD64* pRegisters = &ctx.Rax;   // Rax to R15 in encoding order
+    return static_cast<ULONG_PTR>(pRegisters[nRegister & 15]);
+}
+
 // The system's unwinder, frame by frame from ctx. Frame pointers are not kept on x86-64, so
 // the unwind tables of each module say where the caller's frame is. Every step stays on the
-// thread's stack [nStackLow, nStackHigh), goes upwards, and reads only readable code, so a
-// damaged stack ends the walk instead of faulting. bExactFirst: the first address is the
-// faulting instruction itself rather than a return address.
+// thread's stack [nStackLow, nStackHigh) and goes upwards, the unwinder is let read only
+// where the stack lies, the return address of a leaf function is read through a safe copy,
+// and only readable code is followed, so a damaged stack ends the walk instead of faulting.
+// bExactFirst: the first address is the faulting instruction itself rather than a return
+// address.
 void AppendUnwoundFrames(CString& sOut, CONTEXT ctx, int nSkip, ULONG_PTR nStackLow, ULONG_PTR nStackHigh,
                          bool bExactFirst)
 {
@@ -141,20 +229,33 @@ void AppendUnwoundFrames(CString& sOut, CONTEXT ctx, int nSkip, ULONG_PTR nStack
         const DWORD64 nLookup = i == 0 && bExactFirst ? ctx.Rip : ctx.Rip - 1;
         DWORD64 nImageBase = 0;
         PRUNTIME_FUNCTION pFunction = ::RtlLookupFunctionEntry(nLookup, &nImageBase, nullptr);
-        // The unwinder reads the saved registers where the tables say; a stack that lies
-        // about them ends the walk here rather than the program.
-        const bool bUnwound = TsGuarded([&] {
-            if (!pFunction) {
-                // A leaf function: the return address is at the top of the stack.
-                ctx.Rip = *reinterpret_cast<const DWORD64*>(ctx.Rsp);
-                ctx.Rsp += 8;
-            } else {
+        bool bUnwound = false;
+        if (!pFunction) {
+            // A leaf function: the return address is at the top of the stack.
+            DWORD64 nReturn = 0;
+            bUnwound = ctx.Rsp + 8 <= nStackHigh && TsSafeCopy(&nReturn, reinterpret_cast<const void*>(ctx.Rsp), 8);
+            ctx.Rip = nReturn;
+            ctx.Rsp += 8;
+        } else {
+            // The unwinder reads the saved registers where the tables say, from the stack
+            // pointer or (past the prolog) from the frame register: both must leave it on the
+            // stack, or the walk ends here rather than the program.
+            ULONG_PTR nReach = 0, nFrameOffset = 0;
+            BYTE nFrameRegister = 0;
+            DWORD dwProlog = 0;
+            if (UnwindReach(nImageBase, pFunction, nReach, nFrameRegister, nFrameOffset, dwProlog)) {
+                ULONG_PTR nBase = ctx.Rsp;
+                if (nFrameRegister && ctx.Rip - (nImageBase + pFunction->BeginAddress) >= dwProlog)
+                    nBase = RegisterOf(ctx, nFrameRegister) - nFrameOffset;
+                bUnwound = nBase >= nStackLow && nBase < nStackHigh && nReach <= nStackHigh - nBase;
+            }
+            if (bUnwound) {
                 PVOID pHandlerData = nullptr;
                 DWORD64 nEstablisher = 0;
                 ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, nImageBase, ctx.Rip, pFunction, &ctx, &pHandlerData,
                                    &nEstablisher, nullptr);
             }
-        });
+        }
         if (!bUnwound) {
             sOut.AppendFormat("BadReadPtr pFrame=%08llX\n", static_cast<unsigned long long>(nPrevSp));
             return;
@@ -165,19 +266,23 @@ void AppendUnwoundFrames(CString& sOut, CONTEXT ctx, int nSkip, ULONG_PTR nStack
 #elif defined(__i386__)
 
 // The frame-pointer chain (the programs are built with frame pointers kept on x86): each
-// frame holds the caller's frame pointer and the return address. Misaligned, descending or
-// unwritable frames and unreadable code end the walk with a line that says why.
-void AppendFrameChain(CString& sOut, DWORD nIp, DWORD nFrame, int nSkip)
+// frame holds the caller's frame pointer and the return address. Misaligned or descending
+// frames, frames outside the thread's stack [nStackLow, nStackHigh) and unreadable code end
+// the walk with a line that says why; every word is read through a safe copy.
+void AppendFrameChain(CString& sOut, DWORD nIp, DWORD nFrame, int nSkip, ULONG_PTR nStackLow, ULONG_PTR nStackHigh)
 {
     DWORD nPrevFrame = 0;
     while ((nFrame & 3) == 0) {
         if (nFrame <= nPrevFrame)
             return;
-        if (::IsBadReadPtr(reinterpret_cast<const void*>(nIp), 4)) {
+        DWORD dwCode = 0;
+        if (!TsSafeCopy(&dwCode, reinterpret_cast<const void*>(nIp), 4)) {
             sOut.AppendFormat("BadReadPtr pFrame=%08lX\n", static_cast<unsigned long>(nFrame));
             return;
         }
-        if (::IsBadWritePtr(reinterpret_cast<void*>(nFrame), 8)) {
+        DWORD frame[2] = {};
+        if (nFrame < nStackLow || nFrame >= nStackHigh || nStackHigh - nFrame < 8 ||
+            !TsSafeCopy(frame, reinterpret_cast<const void*>(nFrame), sizeof(frame))) {
             sOut.AppendFormat("IsBadWritePtr pFrame=%08lX\n", static_cast<unsigned long>(nFrame));
             return;
         }
@@ -186,9 +291,8 @@ void AppendFrameChain(CString& sOut, DWORD nIp, DWORD nFrame, int nSkip)
         else
             sOut += FormatCodeAddress(reinterpret_cast<const void*>(nIp));
         nPrevFrame = nFrame;
-        const DWORD* pFrame = reinterpret_cast<const DWORD*>(nFrame);
-        nIp = pFrame[1];
-        nFrame = pFrame[0];
+        nIp = frame[1];
+        nFrame = frame[0];
     }
     sOut.AppendFormat("Uneven pFrame=%08lX\n", static_cast<unsigned long>(nFrame));
 }
@@ -201,25 +305,29 @@ void AppendStackOfContext(CString& sOut, const CONTEXT& ctx, ULONG_PTR nStackLow
 #if defined(__x86_64__)
     AppendUnwoundFrames(sOut, ctx, 0, nStackLow, nStackHigh, true);
 #elif defined(__i386__)
-    (void)nStackLow;
-    (void)nStackHigh;
-    AppendFrameChain(sOut, ctx.Eip, ctx.Ebp, 0);
+    AppendFrameChain(sOut, ctx.Eip, ctx.Ebp, 0, nStackLow, nStackHigh);
 #else
     (void)sOut, (void)ctx, (void)nStackLow, (void)nStackHigh;
 #endif
 }
 
-// The committed part of the calling thread's stack: one region of the same attributes from
-// the guard page up to the stack's base.
+// The calling thread's stack as its thread block records it: from the lowest committed
+// page (it moves down as the stack grows) up to the stack's base.
 void CurrentStackBounds(ULONG_PTR& nLow, ULONG_PTR& nHigh)
 {
-    volatile char chHere = 0;
-    MEMORY_BASIC_INFORMATION mbi;
+    // The block's own address from its Self field (NtCurrentTeb, without the compiler's
+    // warning about reading through a segment at address 0).
+    const NT_TIB* pTib = nullptr;
+#if defined(__x86_64__)
+    __asm__("movq %%gs:0x30, %0" : "=r"(pTib));
+#elif defined(__i386__)
+    __asm__("movl %%fs:0x18, %0" : "=r"(pTib));
+#endif
     nLow = nHigh = 0;
-    if (::VirtualQuery(const_cast<char*>(&chHere), &mbi, sizeof(mbi))) {
-        nLow = reinterpret_cast<ULONG_PTR>(mbi.BaseAddress);
-        nHigh = nLow + mbi.RegionSize;
-    }
+    if (!pTib)
+        return;
+    nLow = reinterpret_cast<ULONG_PTR>(pTib->StackLimit);
+    nHigh = reinterpret_cast<ULONG_PTR>(pTib->StackBase);
 }
 
 // Message boxes of the report have no owner: the program's own windows may be what broke.
@@ -428,7 +536,10 @@ __attribute__((noinline)) void TsReportCrash(const char* pszMessage, bool bNoAsk
 #elif defined(__i386__)
     // This function's frame holds the caller's frame pointer and the return into it.
     const DWORD* pFrame = static_cast<const DWORD*>(__builtin_frame_address(0));
-    AppendFrameChain(sReport, reinterpret_cast<DWORD>(__builtin_return_address(0)), pFrame[0], nSkipFrames);
+    ULONG_PTR nLow = 0, nHigh = 0;
+    CurrentStackBounds(nLow, nHigh);
+    AppendFrameChain(sReport, reinterpret_cast<DWORD>(__builtin_return_address(0)), pFrame[0], nSkipFrames, nLow,
+                     nHigh);
     sReport += "\n";
 #endif
     // The report is built in a buffer of 8192 characters.

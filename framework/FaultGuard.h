@@ -1,36 +1,42 @@
 #pragma once
-// Runs code that reads memory it does not own (a mapped file on a removable drive, a block
-// another process shares, a foreign window's data) so that an access fault there ends that
-// code instead of the process. g++ for Windows has no __try: a vectored handler resumes the
-// thread at the guard's entry.
+// Reads memory that we do not own (a view of a file on a removable drive, a block another
+// process shares, a stack walked for a crash report) through copies that cannot fault: the
+// system copies, and a page that cannot be read gives an error instead of an access fault.
+// Nothing is registered and nothing is resumed; code that reads such memory reads it only
+// through these.
 #include <windows.h>
 
 #include <cstddef>
 #include <type_traits>
 
 struct TsFaultInfo {
-    DWORD dwCode = 0;                // EXCEPTION_ACCESS_VIOLATION or EXCEPTION_IN_PAGE_ERROR
-    const void* pAddress = nullptr;  // the instruction that faulted
-    ULONG_PTR uAccess = 0;           // 0 read, 1 write, 8 execute
-    const void* pTarget = nullptr;   // the data address it touched
-    DWORD dwStatus = 0;              // in-page errors: the status of the failed read (0 otherwise)
+    DWORD dwError = 0;   // the system's error of the read that failed; 0 when none failed
 };
 
-// Runs pfn(pContext) on this thread. True when it ran to its end. False when an access violation
-// or an in-page error hit this thread inside it: the run is abandoned where it faulted (no
-// destructor of an object made inside runs, so the guarded code must own nothing) and *pFault
-// describes the fault. Any other exception passes through unchanged. Guards nest.
-bool TsRunGuarded(void (*pfn)(void*), void* pContext, TsFaultInfo* pFault = nullptr);
+// Copies nSize bytes from pSrc to pDst (memory of this process) in one system call: each
+// call costs a round trip, so copy in large pieces. False when part of the source could not
+// be read: pDst then holds an unknown part and *pFault says why. The last error is left as
+// the caller had it.
+bool TsSafeCopy(void* pDst, const void* pSrc, size_t nSize, TsFaultInfo* pFault = nullptr);
 
-template <class F> bool TsGuarded(F&& f, TsFaultInfo* pFault = nullptr)
+// The same the other way: writes nSize bytes from pSrc (ours) to pDst (memory we do not own,
+// a shared block), false when part of it could not be written.
+bool TsSafeWrite(void* pDst, const void* pSrc, size_t nSize, TsFaultInfo* pFault = nullptr);
+
+// Reads nSize bytes from pSrc through TsSafeCopy in pieces of up to a megabyte and hands each
+// to pfnChunk(pData, nChunk, pContext) in order. False at the first piece that could not be
+// read (or when no buffer could be had), after the pieces before it.
+bool TsSafeReadChunks(const void* pSrc, size_t nSize, void (*pfnChunk)(const void*, size_t, void*), void* pContext,
+                      TsFaultInfo* pFault = nullptr);
+
+template <class F> bool TsSafeRead(const void* pSrc, size_t nSize, F&& f, TsFaultInfo* pFault = nullptr)
 {
     using Fn = std::remove_reference_t<F>;
-    return TsRunGuarded([](void* p) { (*static_cast<Fn*>(p))(); },
+    return TsSafeReadChunks(
+        pSrc, nSize, [](const void* p, size_t n, void* pFn) { (*static_cast<Fn*>(pFn))(p, n); },
         const_cast<void*>(static_cast<const void*>(&f)), pFault);
 }
 
-// Copies nSize bytes; false when reading pSrc or writing pDst faulted (pDst then holds part).
-bool TsGuardedCopy(void* pDst, const void* pSrc, size_t nSize, TsFaultInfo* pFault = nullptr);
-
-// The system's text for a fault: the in-page status as a Win32 error when there is one.
+// The error to tell about a failed read: the system's own, with "only part of a copy" (which
+// says nothing to a user) given as a read fault of the device.
 DWORD TsFaultErrorCode(const TsFaultInfo& fault);

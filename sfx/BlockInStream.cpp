@@ -9,7 +9,7 @@ SfxStatus CBlockInStream::Open(const char* pszBlockName)
     DWORD dwSize = 0;
     TsFaultInfo fault;
     const BYTE* p = FindSfxBlock(m_pPackage->GetView(), m_pPackage->GetSize(), pszBlockName, &dwSize, &fault);
-    if (fault.dwCode) {
+    if (fault.dwError) {
         m_bFaulted = true;
         m_fault = fault;
     }
@@ -52,7 +52,7 @@ SfxStatus CBlockInStream::Read(void* pData, uint32_t dwSize, uint32_t* pdwProces
     DWORD dwLeft = m_dwPayloadSize - m_dwPosition;
     DWORD n = dwSize < dwLeft ? dwSize : dwLeft;
     // The decoder reads only through this copy, never the view itself.
-    if (!TsGuardedCopy(pData, m_pPayload + m_dwPosition, n, &m_fault)) {
+    if (!TsSafeCopy(pData, m_pPayload + m_dwPosition, n, &m_fault)) {
         m_bFaulted = true;
         return SfxStatusFromError(TsFaultErrorCode(m_fault));
     }

@@ -20,13 +20,13 @@ public:
     uint32_t AddRef() override;
     uint32_t Release() override;
     // 0x8000FFFF before Open, 0x80070057 for no buffer or a size of 0; at the end of the
-    // payload 0 with a count of 0. Reading the package's view faults when the drive is gone:
-    // then the status of the system's error, and Faulted tells.
+    // payload 0 with a count of 0. The view is read only through a safe copy: when the drive
+    // is gone the copy fails, Read returns the status of the system's error, and Faulted tells.
     SfxStatus Read(void* pData, uint32_t dwSize, uint32_t* pdwProcessed) override;
 
     DWORD GetPayloadSize() const { return m_dwPayloadSize; }
     DWORD GetPosition() const { return m_dwPosition; }
-    // Whether a read of the package faulted, and how. Read runs on the decoder's thread:
+    // Whether a read of the package failed, and how. Read runs on the decoder's thread:
     // ask once decoding has ended.
     bool Faulted(TsFaultInfo* pFault = nullptr) const;
     const CMappedFile* Package() const { return m_pPackage; }

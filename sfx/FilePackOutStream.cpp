@@ -206,10 +206,11 @@ SfxStatus CFilePackOutStream::OnFileEnd(const FilePackEntry& entry, uint32_t dwS
                     !(fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && fad.nFileSizeLow == 0 && fad.nFileSizeHigh == 0;
         } else {
             CMappedFile existing;
-            uint32_t dwCrc = 0;
+            Crc32 crc;
             bSame = existing.Open(m_sPath, GENERIC_READ, OPEN_EXISTING) && existing.GetSize() == entry.dwSize &&
-                    TsGuarded([&] { dwCrc = Crc32::Of(existing.GetView(), existing.GetSize()); }) &&
-                    dwCrc == dwStoredCrc;
+                    TsSafeRead(existing.GetView(), existing.GetSize(),
+                               [&crc](const void* p, size_t n) { crc.Update(p, n); }) &&
+                    crc.Digest() == dwStoredCrc;
         }
         if (!bSame) {
             // The file there is not the one the pack holds, and it could not be replaced:

@@ -252,7 +252,7 @@ LONG RunSfx(const char* pszCommandLine, const SfxRunParams* pParams, const char*
     }
     TsFaultInfo fault;
     if (!TestSFX(package.GetView(), package.GetSize(), &fault)) {
-        if (fault.dwCode)
+        if (fault.dwError)
             ReportSetupError("Can't read from package ", pszPackage, TsFaultErrorCode(fault));
         else
             ReportSetupError("Corrupted Setup File ", pszPackage, 0);

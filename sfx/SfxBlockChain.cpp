@@ -1,6 +1,7 @@
 #include "sfx/SfxBlockChain.h"
 
 #include "Strings/TsLog.h"
+#include "sfx/format/Crc32.h"
 
 namespace {
 
@@ -22,26 +23,53 @@ ISfxLog& SfxSetupLog()
 
 namespace {
 
-// Runs a read of the view; on a fault logs it and reports it through pFault.
-template <class F> bool ReadView(F&& f, TsFaultInfo* pFault)
-{
-    TsFaultInfo fault;
-    bool bOk = TsGuarded(f, &fault);
-    if (!bOk)
-        TsLogWrite("Package read fault", "", TsFaultErrorCode(fault), TRUE);
-    if (pFault)
-        *pFault = bOk ? TsFaultInfo() : fault;
-    return bOk;
-}
+// Reads of the package's view through copies that fail instead of faulting. The first
+// failure is kept.
+class CPackageBytes final : public ISfxBytes {
+public:
+    bool Copy(void* pDst, const uint8_t* pSrc, uint32_t dwSize) override
+    {
+        return Note(TsSafeCopy(pDst, pSrc, dwSize, &m_fault));
+    }
+    bool Crc(const uint8_t* pSrc, uint32_t dwSize, uint32_t* pdwCrc) override
+    {
+        Crc32 crc;
+        const bool bOk = TsSafeRead(pSrc, dwSize, [&crc](const void* p, size_t n) { crc.Update(p, n); }, &m_fault);
+        *pdwCrc = crc.Digest();
+        return Note(bOk);
+    }
+    // Logs a failed read and reports it through pFault (error 0 when every read succeeded).
+    bool Finish(TsFaultInfo* pFault)
+    {
+        if (m_bFailed)
+            TsLogWrite("Package read fault", "", TsFaultErrorCode(m_first), TRUE);
+        if (pFault)
+            *pFault = m_bFailed ? m_first : TsFaultInfo();
+        return !m_bFailed;
+    }
+
+private:
+    bool Note(bool bOk)
+    {
+        if (!bOk && !m_bFailed) {
+            m_bFailed = true;
+            m_first = m_fault;
+        }
+        return bOk;
+    }
+
+    TsFaultInfo m_fault;
+    TsFaultInfo m_first;
+    bool m_bFailed = false;
+};
 
 }  // namespace
 
 const BYTE* GetNextSfxBlock(const BYTE* pBase, DWORD dwSize, const BYTE* pCurrent, TsFaultInfo* pFault)
 {
-    const BYTE* p = nullptr;
-    if (!ReadView([&] { p = GetNextSfxBlock(pBase, static_cast<uint32_t>(dwSize), pCurrent, SfxSetupLog()); }, pFault))
-        return nullptr;
-    return p;
+    CPackageBytes bytes;
+    const BYTE* p = GetNextSfxBlock(pBase, static_cast<uint32_t>(dwSize), pCurrent, SfxSetupLog(), bytes);
+    return bytes.Finish(pFault) ? p : nullptr;
 }
 
 const BYTE* FindSfxBlock(const BYTE* pBase, DWORD dwSize, const char* pszName, DWORD* pdwPayloadSize,
@@ -52,9 +80,9 @@ const BYTE* FindSfxBlock(const BYTE* pBase, DWORD dwSize, const char* pszName, D
     if (!pdwPayloadSize)
         return nullptr;
     uint32_t dwPayload = 0;
-    const BYTE* p = nullptr;
-    if (!ReadView([&] { p = FindSfxBlock(pBase, static_cast<uint32_t>(dwSize), pszName, &dwPayload, SfxSetupLog()); },
-                  pFault))
+    CPackageBytes bytes;
+    const BYTE* p = FindSfxBlock(pBase, static_cast<uint32_t>(dwSize), pszName, &dwPayload, SfxSetupLog(), bytes);
+    if (!bytes.Finish(pFault))
         p = nullptr;
     *pdwPayloadSize = p ? dwPayload : 0;
     return p;
@@ -62,6 +90,7 @@ const BYTE* FindSfxBlock(const BYTE* pBase, DWORD dwSize, const char* pszName, D
 
 bool TestSFX(const BYTE* pBase, DWORD dwSize, TsFaultInfo* pFault)
 {
-    bool bOk = false;
-    return ReadView([&] { bOk = TestSFX(pBase, static_cast<uint32_t>(dwSize), SfxSetupLog()); }, pFault) && bOk;
+    CPackageBytes bytes;
+    const bool bOk = TestSFX(pBase, static_cast<uint32_t>(dwSize), SfxSetupLog(), bytes);
+    return bytes.Finish(pFault) && bOk;
 }

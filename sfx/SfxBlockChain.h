@@ -8,9 +8,10 @@
 // Stamped lines of the setup log "_ts.log".
 ISfxLog& SfxSetupLog();
 
-// The package lies on a removable drive: when it goes while its mapped view is read, the
-// read faults. Each of these then ends as if the package were damaged (null, false), logs
-// "Package read fault" and fills *pFault when given (dwCode 0 when nothing faulted).
+// The package lies on a removable drive: when it goes while its mapped view is read, a plain
+// read would fault. These read the view only through safe copies; when one fails they end as
+// if the package were damaged (null, false), log "Package read fault" and fill *pFault when
+// given (dwError 0 when every read succeeded).
 const BYTE* GetNextSfxBlock(const BYTE* pBase, DWORD dwSize, const BYTE* pCurrent, TsFaultInfo* pFault = nullptr);
 const BYTE* FindSfxBlock(const BYTE* pBase, DWORD dwSize, const char* pszName, DWORD* pdwPayloadSize,
                          TsFaultInfo* pFault = nullptr);

@@ -91,7 +91,7 @@ SfxStatus SaveSFX(const CMappedFile& package, const char* pszBlockName, const ch
     TsFaultInfo fault;
     const BYTE* pPayload =
         package.IsOpen() ? FindSfxBlock(package.GetView(), package.GetSize(), pszBlockName, &dwSize, &fault) : nullptr;
-    if (fault.dwCode) {
+    if (fault.dwError) {
         ReportSetupError("Can't read from package ", package.GetPath().c_str(), TsFaultErrorCode(fault));
         return SfxStatusFromError(TsFaultErrorCode(fault));
     }

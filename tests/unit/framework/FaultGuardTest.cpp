@@ -5,44 +5,37 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "TestUtil.h"
 #include "framework/FaultGuard.h"
 
 namespace {
 
-// One reserved page the process may not touch, and one it may only read.
+// nReadable pages the process may read, followed by one it may not touch.
 class CFaultPages {
 public:
-    CFaultPages()
+    explicit CFaultPages(size_t nReadable = 1) : m_nReadable(nReadable * 4096)
     {
-        m_p = static_cast<char*>(::VirtualAlloc(nullptr, 2 * 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        m_p = static_cast<char*>(::VirtualAlloc(nullptr, m_nReadable + 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         DWORD dwOld = 0;
         if (m_p) {
-            ::VirtualProtect(m_p, 4096, PAGE_NOACCESS, &dwOld);
-            ::VirtualProtect(m_p + 4096, 4096, PAGE_READONLY, &dwOld);
+            for (size_t i = 0; i < m_nReadable; ++i)
+                m_p[i] = static_cast<char>(i * 7 + i / 4096);
+            ::VirtualProtect(m_p, m_nReadable, PAGE_READONLY, &dwOld);
+            ::VirtualProtect(m_p + m_nReadable, 4096, PAGE_NOACCESS, &dwOld);
         }
     }
     ~CFaultPages() { if (m_p) ::VirtualFree(m_p, 0, MEM_RELEASE); }
-    char* NoAccess() const { return m_p; }
-    char* ReadOnly() const { return m_p + 4096; }
+    const char* Readable() const { return m_p; }
+    size_t ReadableSize() const { return m_nReadable; }
+    const char* NoAccess() const { return m_p + m_nReadable; }
 private:
+    size_t m_nReadable;
     char* m_p = nullptr;
 };
 
-int ReadVolatile(const char* p) { return *static_cast<const volatile char*>(p); }
-void WriteVolatile(char* p) { *static_cast<volatile char*>(p) = 1; }
-
-struct ThreadArgs { char* pPage; bool bRan; DWORD dwCode; };
-
-DWORD WINAPI FaultInOwnGuard(void* p)
-{
-    auto* a = static_cast<ThreadArgs*>(p);
-    TsFaultInfo fault;
-    a->bRan = TsGuarded([&] { ReadVolatile(a->pPage); }, &fault);
-    a->dwCode = fault.dwCode;
-    return 0;
-}
+bool IsCopyError(DWORD dwError) { return dwError == ERROR_NOACCESS || dwError == ERROR_PARTIAL_COPY; }
 
 LONG WINAPI ExitWithFaultCode(EXCEPTION_POINTERS* p)
 {
@@ -51,93 +44,84 @@ LONG WINAPI ExitWithFaultCode(EXCEPTION_POINTERS* p)
 
 }  // namespace
 
-TEST(FaultGuard, FaultsEndTheGuardedCodeAndSayWhatHappened)
+TEST(FaultGuard, CopiesOfUnreadableMemoryFailAndSayWhy)
 {
     CFaultPages pages;
-    ASSERT_NE(nullptr, pages.NoAccess());
-
-    TsFaultInfo fault;
-    int nReached = 0;
-    ::SetLastError(1234);
-    EXPECT_FALSE(TsGuarded([&] { nReached = 1; ReadVolatile(pages.NoAccess() + 16); nReached = 2; }, &fault));
-    EXPECT_EQ(1, nReached);
-    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), fault.dwCode);
-    EXPECT_EQ(0u, fault.uAccess);
-    EXPECT_EQ(pages.NoAccess() + 16, fault.pTarget);
-    EXPECT_NE(nullptr, fault.pAddress);
-    EXPECT_EQ(1234u, ::GetLastError());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NOACCESS), TsFaultErrorCode(fault));
-
-    EXPECT_FALSE(TsGuarded([&] { WriteVolatile(pages.ReadOnly()); }, &fault));
-    EXPECT_EQ(1u, fault.uAccess);
-    EXPECT_EQ(pages.ReadOnly(), fault.pTarget);
-
-    // The guard is left in order: code that does not fault runs to its end, again and again.
-    for (int i = 0; i < 100; ++i) {
-        nReached = 0;
-        EXPECT_TRUE(TsGuarded([&] { nReached = ReadVolatile(pages.ReadOnly()) + 1; }));
-        EXPECT_EQ(1, nReached);
-        EXPECT_FALSE(TsGuarded([&] { ReadVolatile(pages.NoAccess()); }));
-    }
-}
-
-TEST(FaultGuard, CopiesStopAtTheFirstUnreadablePage)
-{
-    CFaultPages pages;
+    ASSERT_NE(nullptr, pages.Readable());
     char buffer[64] = {};
     TsFaultInfo fault;
-    EXPECT_TRUE(TsGuardedCopy(buffer, pages.ReadOnly(), sizeof(buffer)));
-    EXPECT_FALSE(TsGuardedCopy(buffer, pages.NoAccess() + 4096 - 8, 32, &fault));
-    EXPECT_FALSE(TsGuardedCopy(pages.ReadOnly(), buffer, 8, &fault));
-    EXPECT_EQ(1u, fault.uAccess);
-}
+    fault.dwError = 77;
+    EXPECT_TRUE(TsSafeCopy(buffer, pages.Readable() + 100, sizeof(buffer), &fault));
+    EXPECT_EQ(0, std::memcmp(buffer, pages.Readable() + 100, sizeof(buffer)));
+    EXPECT_EQ(0u, fault.dwError);
 
-TEST(FaultGuard, GuardsNestAndBelongToTheirThread)
-{
-    CFaultPages pages;
-    int nOuterSteps = 0;
-    bool bInner = true;
-    EXPECT_FALSE(TsGuarded([&] {
-        bInner = TsGuarded([&] { ReadVolatile(pages.NoAccess()); });
-        ++nOuterSteps;              // the inner fault ended only the inner guard
-        ReadVolatile(pages.NoAccess());
-        ++nOuterSteps;
-    }));
-    EXPECT_FALSE(bInner);
-    EXPECT_EQ(1, nOuterSteps);
-
-    // A thread of its own gets a guard of its own, also while this thread is inside one.
-    ThreadArgs args = {pages.NoAccess(), true, 0};
-    HANDLE hThread = ::CreateThread(nullptr, 0, FaultInOwnGuard, &args, 0, nullptr);
-    ASSERT_NE(nullptr, hThread);
-    EXPECT_TRUE(TsGuarded([&] { ::WaitForSingleObject(hThread, 30000); }));
-    ::CloseHandle(hThread);
-    EXPECT_FALSE(args.bRan);
-    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), args.dwCode);
-}
-
-TEST(FaultGuard, OtherExceptionsPassThrough)
-{
-    // A C++ exception leaves the guard as it would leave any call.
-    bool bCaught = false;
-    try {
-        TsGuarded([] { throw std::string("thrown"); });
-    } catch (const std::string& s) {
-        bCaught = s == "thrown";
+    struct Case {
+        const char* pszWhat;
+        const void* pSource;
+        size_t nSize;
+    };
+    const Case kCases[] = {
+        {"a page of no access", pages.NoAccess() + 16, 8},
+        {"a copy that runs into it", pages.Readable() + pages.ReadableSize() - 8, 32},
+        {"the null page", nullptr, 4},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.pszWhat);
+        ::SetLastError(1234);
+        EXPECT_FALSE(TsSafeCopy(buffer, c.pSource, c.nSize, &fault));
+        EXPECT_TRUE(IsCopyError(fault.dwError)) << fault.dwError;
+        EXPECT_EQ(1234u, ::GetLastError());
+        const DWORD dwTold = TsFaultErrorCode(fault);
+        EXPECT_TRUE(dwTold == ERROR_NOACCESS || dwTold == ERROR_READ_FAULT) << dwTold;
     }
-    EXPECT_TRUE(bCaught);
-    CFaultPages pages;
-    EXPECT_FALSE(TsGuarded([&] { ReadVolatile(pages.NoAccess()); }));
+    // Nothing is left behind by a failed copy: the next ones work as before.
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(TsSafeCopy(buffer, pages.Readable(), 8));
+        EXPECT_FALSE(TsSafeCopy(buffer, pages.NoAccess(), 8));
+    }
 }
 
-// A fault outside every guard is not the guard's: it reaches the process's last handler.
+TEST(FaultGuard, ChunkedReadsHandOverEveryPieceInOrderUpToTheFirstUnreadableOne)
+{
+    const size_t kMegabyte = 1 << 20;
+    CFaultPages pages(kMegabyte / 4096 + 3);   // a megabyte and three pages, then no access
+    ASSERT_NE(nullptr, pages.Readable());
+
+    std::vector<size_t> pieces;
+    std::string sRead;
+    auto collect = [&](const void* p, size_t n) {
+        pieces.push_back(n);
+        sRead.append(static_cast<const char*>(p), n);
+    };
+    EXPECT_TRUE(TsSafeRead(pages.Readable(), pages.ReadableSize(), collect));
+    EXPECT_EQ((std::vector<size_t>{kMegabyte, 3 * 4096}), pieces);
+    EXPECT_EQ(std::string(pages.Readable(), pages.ReadableSize()), sRead);
+
+    pieces.clear();
+    sRead.clear();
+    TsFaultInfo fault;
+    EXPECT_FALSE(TsSafeRead(pages.Readable(), pages.ReadableSize() + 100, collect, &fault));
+    EXPECT_EQ((std::vector<size_t>{kMegabyte}), pieces);
+    EXPECT_EQ(std::string(pages.Readable(), kMegabyte), sRead);
+    EXPECT_TRUE(IsCopyError(fault.dwError)) << fault.dwError;
+
+    // A short read is one piece of its own size; an empty one hands over nothing.
+    pieces.clear();
+    EXPECT_TRUE(TsSafeRead(pages.Readable(), 10, collect));
+    EXPECT_TRUE(TsSafeRead(pages.NoAccess(), 0, collect));
+    EXPECT_EQ((std::vector<size_t>{10}), pieces);
+}
+
+// Nothing of ours stays registered: a plain fault after safe copies that failed still
+// reaches the process's last handler.
 TEST(FaultGuard, UnguardedFaultsAreLeftToTheProcess)
 {
     if (std::getenv("WF_FAULTGUARD_CHILD")) {
         ::SetUnhandledExceptionFilter(ExitWithFaultCode);
         CFaultPages pages;
-        TsGuarded([&] { ReadVolatile(pages.NoAccess()); });   // a guard was used and left
-        ReadVolatile(pages.NoAccess());
+        char ch = 0;
+        TsSafeCopy(&ch, pages.NoAccess(), 1);
+        (void)*static_cast<const volatile char*>(pages.NoAccess());
         ::ExitProcess(2);
     }
     ::SetEnvironmentVariableA("WF_FAULTGUARD_CHILD", "1");

@@ -341,7 +341,7 @@ TEST_F(UnpackSFXTest, PackageThatGoesAwayWhileItIsReadFailsTheBlock)
     ASSERT_TRUE(TruncateFromOutside(sPackage, 4096));
     TsFaultInfo fault;
     EXPECT_FALSE(TestSFX(package.GetView(), package.GetSize(), &fault));
-    EXPECT_TRUE(fault.dwCode == EXCEPTION_ACCESS_VIOLATION || fault.dwCode == EXCEPTION_IN_PAGE_ERROR) << fault.dwCode;
+    EXPECT_TRUE(fault.dwError == ERROR_NOACCESS || fault.dwError == ERROR_PARTIAL_COPY) << fault.dwError;
     char szLine[64];
     std::snprintf(szLine, sizeof(szLine), "[%lX] Package read fault ", static_cast<unsigned long>(TsFaultErrorCode(fault)));
     EXPECT_TRUE(LogHas(szLine));
