@@ -678,7 +678,7 @@ bool CSafeFolder::Find(const std::string& sName, CSafeItem& item, DWORD& dwError
     return false;
 }
 
-bool CSafeFolder::OpenChild(const CSafeItem& item, CSafeFolder& child, DWORD& dwError) const
+bool CSafeFolder::OpenChild(const CSafeItem& item, CSafeFolder& child, DWORD& dwError, ACCESS_MASK extraAccess) const
 {
     child.Close();
     if (!item.IsFolder()) {
@@ -693,7 +693,7 @@ bool CSafeFolder::OpenChild(const CSafeItem& item, CSafeFolder& child, DWORD& dw
         return true;
     }
     HANDLE h;
-    if (!OpenListedFolder(m_h, item, true, h, dwError))
+    if (!OpenListedFolder(m_h, item, true, h, dwError, extraAccess))
         return false;
     child.m_h = h;
     child.m_sPath = m_sPath + sSep + item.sName;
@@ -791,7 +791,7 @@ bool CSafeFolder::CreateChildFolder(const std::string& sName, CSafeFolder& child
     child.Close();
     CSafeItem item;
     if (Find(sName, item, dwError))
-        return OpenChild(item, child, dwError);
+        return OpenChild(item, child, dwError, READ_CONTROL);
     if (dwError != ERROR_FILE_NOT_FOUND)
         return false;
     const std::string sSep = !m_sPath.empty() && m_sPath.back() == '\\' ? "" : "\\";
@@ -808,7 +808,7 @@ bool CSafeFolder::CreateChildFolder(const std::string& sName, CSafeFolder& child
         return true;
     }
     HANDLE h;
-    LONG status = CreateFolderRelative(m_h, Wide(sName), nullptr, kHeldFolderAccess | DELETE, h);
+    LONG status = CreateFolderRelative(m_h, Wide(sName), nullptr, kHeldFolderAccess | DELETE | READ_CONTROL, h);
     if (status < 0) {
         dwError = ErrorOf(status);
         return false;

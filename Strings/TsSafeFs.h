@@ -78,8 +78,8 @@ public:
     // other chains may reach it meanwhile (the folder an unpack fills).
     bool OpenPathToFill(const char* pszPath, DWORD& dwError, std::string* psFailedAt = nullptr);
 
-    // The subfolder sName, opened (held) when it is there, made when it is not (bCreated);
-    // a link or a file in its place fails like OpenChild.
+    // The subfolder sName, opened (held, with READ_CONTROL) when it is there, made when it
+    // is not (bCreated); a link or a file in its place fails like OpenChild.
     bool CreateChildFolder(const std::string& sName, CSafeFolder& child, bool& bCreated, DWORD& dwError);
     // Creates the file sName anew for writing (and deleting through its handle); the caller
     // owns h. An entry already there is removed through this folder first (a link as the
@@ -102,7 +102,8 @@ public:
     // Opens a listed folder entry for walking into it, held like the chain. Fails for a link,
     // and when the entry is no longer the one listed (swapped since), with
     // kTsErrorNotTheListedEntry.
-    bool OpenChild(const CSafeItem& item, CSafeFolder& child, DWORD& dwError) const;
+    // extraAccess: more rights on the child's handle (READ_CONTROL to read its owner).
+    bool OpenChild(const CSafeItem& item, CSafeFolder& child, DWORD& dwError, ACCESS_MASK extraAccess = 0) const;
     // Deletes a listed entry: a file, a link as the link, or an empty folder. Fails like
     // OpenChild when the entry changed since it was listed, and for a link that this
     // system can only open by following it (Wine's symbolic links).

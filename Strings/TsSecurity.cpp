@@ -399,6 +399,32 @@ bool CheckOwner(const char* pszPath, const std::vector<BYTE>& user, const std::v
     return true;
 }
 
+// The owner of an opened folder must be the user or the Administrators. (A test's stand-in
+// owner reader is asked by name.)
+bool CheckHeldOwner(const CTsAdvApi& api, HANDLE hFolder, const char* pszPath, const std::vector<BYTE>& user,
+                    const std::vector<BYTE>& admins, CString& sError)
+{
+    if (g_pfnTsReadFileOwner != TsReadFileOwner)
+        return CheckOwner(pszPath, user, admins, sError);
+    PSID pOwner = nullptr;
+    PSECURITY_DESCRIPTOR pSD = nullptr;
+    std::vector<BYTE> owner;
+    DWORD dwRc = api.pfnGetSecurityInfo(hFolder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr,
+                                        nullptr, nullptr, &pSD);
+    CUniqueLocal sdOwner(pSD);
+    if (dwRc != ERROR_SUCCESS || !CopySidBytes(api, pOwner, owner)) {
+        CString sReason;
+        GetErrorText(sReason, dwRc != ERROR_SUCCESS ? dwRc : ::GetLastError());
+        sError = NotUsable(pszPath, "its owner cannot be read: " + sReason);
+        return false;
+    }
+    if (owner != user && owner != admins) {
+        sError = NotUsable(pszPath, "it belongs to another user");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 CString TsFolderNotUsableText(const char* pszFolder, const char* pszReason)
@@ -436,6 +462,27 @@ bool TsReadFileOwner(const char* pszPath, std::vector<BYTE>& sid)
 }
 
 TsFileOwnerReader g_pfnTsReadFileOwner = TsReadFileOwner;
+
+bool TsCheckHeldFolder(HANDLE hFolder, const char* pszFolder, CString& sError)
+{
+    const CTsAdvApi& api = TsGetAdvApi();
+    if (hFolder == INVALID_HANDLE_VALUE || !api.pfnGetSecurityInfo || !api.pfnOpenProcessToken)
+        return true;   // no owners on this system
+    std::vector<BYTE> user, admins;
+    if (!CurrentUserSid(api, user) || !AdministratorsSid(api, admins)) {
+        CString sReason;
+        GetLastErrorText(sReason);
+        sError = NotUsable(pszFolder, "its owner cannot be checked: " + sReason);
+        return false;
+    }
+    if (!CheckHeldOwner(api, hFolder, pszFolder, user, admins, sError))
+        return false;
+    if (HasLowLabel(api, hFolder)) {
+        sError = NotUsable(pszFolder, "low-integrity processes can write there");
+        return false;
+    }
+    return true;
+}
 
 bool TsMakePrivateFolder(const char* pszFolder, CString& sError)
 {
@@ -481,26 +528,8 @@ bool TsMakePrivateFolder(const char* pszFolder, CString& sError)
     if (!bSecure || folder.Handle() == INVALID_HANDLE_VALUE)
         return true;
 
-    if (g_pfnTsReadFileOwner == TsReadFileOwner) {
-        PSID pOwner = nullptr;
-        PSECURITY_DESCRIPTOR pSD = nullptr;
-        std::vector<BYTE> owner;
-        DWORD dwRc = api.pfnGetSecurityInfo(folder.Handle(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner,
-                                            nullptr, nullptr, nullptr, &pSD);
-        CUniqueLocal sdOwner(pSD);
-        if (dwRc != ERROR_SUCCESS || !CopySidBytes(api, pOwner, owner)) {
-            CString sReason;
-            GetErrorText(sReason, dwRc != ERROR_SUCCESS ? dwRc : ::GetLastError());
-            sError = NotUsable(sPath, "its owner cannot be read: " + sReason);
-            return false;
-        }
-        if (owner != user && owner != admins) {
-            sError = NotUsable(sPath, "it belongs to another user");
-            return false;
-        }
-    } else if (!CheckOwner(sPath, user, admins, sError)) {   // a test's stand-in owner
+    if (!CheckHeldOwner(api, folder.Handle(), sPath, user, admins, sError))
         return false;
-    }
     if (!bCreatedLast) {
         // Ours, but perhaps made by an earlier version for everybody: made private again.
         PACL pDacl = nullptr;

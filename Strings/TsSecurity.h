@@ -105,6 +105,11 @@ bool TsIsUacEnabled();
 // On systems without security functions (Windows 9x) the folders are made plainly.
 bool TsMakePrivateFolder(const char* pszFolder, CString& sError);
 
+// Whether a folder opened with READ_CONTROL (an existing folder below a program folder)
+// belongs to the current user or the Administrators and carries no low label; false with
+// "Cannot use folder <path> (<reason>)" when not. True on systems without owners.
+bool TsCheckHeldFolder(HANDLE hFolder, const char* pszFolder, CString& sError);
+
 // "Cannot use folder <path> (<reason>)", the text of every refused folder.
 CString TsFolderNotUsableText(const char* pszFolder, const char* pszReason);
 

@@ -2,6 +2,7 @@
 
 #include "Strings/TsLog.h"
 #include "Strings/TsSafeFs.h"
+#include "Strings/TsSecurity.h"
 #include "framework/FaultGuard.h"
 #include "sfx/MappedFile.h"
 #include "sfx/ReportSetupError.h"
@@ -98,6 +99,14 @@ bool CFilePackOutStream::ReachFolder(const char* pszName, CSafeFolder*& pFolder,
                     ReportSetupError("Can not create folder", sPartial, dwError);
                     status = SfxStatusFromError(dwError);
                 }
+                return false;
+            }
+            // A folder that was there before may be somebody else's, who could change what
+            // runs from it: it ends the block.
+            CString sRefused;
+            if (!bCreated && !TsCheckHeldFolder(child.Handle(), sPartial, sRefused)) {
+                ReportSetupError(sRefused, nullptr, 0);
+                status = kSfxFail;
                 return false;
             }
             pCurrent = &(m_folders[sKey.c_str()] = std::move(child));

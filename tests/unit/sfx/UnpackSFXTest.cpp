@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include <sddl.h>
+
+#include "Strings/TsSecurity.h"
 #include "sfx/MappedFile.h"
 #include "sfx/SfxBlockChain.h"
 #include "sfx/UnpackSFX.h"
@@ -213,6 +216,32 @@ TEST_F(UnpackSFXTest, AnExistingFileIsReplacedNeverWrittenThrough)
     EXPECT_EQ(kProgram[3].sContent, OutFile("sub\\lib.dll"));
     EXPECT_EQ("", OutFile("empty.cfg"));
     EXPECT_TRUE(Boxes().empty());
+}
+
+bool OwnedByLocalService(const char*, std::vector<BYTE>& sid)
+{
+    PSID p = nullptr;
+    if (!::ConvertStringSidToSidA("S-1-5-19", &p))
+        return false;
+    const BYTE* b = static_cast<const BYTE*>(p);
+    sid.assign(b, b + ::GetLengthSid(p));
+    ::LocalFree(p);
+    return true;
+}
+
+// A subfolder already in the unpack folder that belongs to somebody else (who could change
+// what runs from it) ends the block before anything is written into it.
+TEST_F(UnpackSFXTest, AnExistingSubfolderOfSomebodyElseEndsTheBlock)
+{
+    ASSERT_TRUE(testutil::CreateFolders(Out() + "\\sub"));
+    g_pfnTsReadFileOwner = OwnedByLocalService;   // the test system makes no folders of other users
+    SfxStatus s = Unpack({{"tessaly", kProgram}});
+    g_pfnTsReadFileOwner = TsReadFileOwner;
+    EXPECT_EQ(kSfxFail, s);
+    const std::string sSub = Out() + "\\sub";
+    EXPECT_EQ(SetupErrorBox(("Cannot use folder " + sSub + " (it belongs to another user)").c_str(), nullptr),
+              BoxTexts(3).at(0));
+    EXPECT_TRUE(Tree(sSub).empty());
 }
 
 // A pack entry named by the 8.3 alias of another entry, or of the unpack record, would
