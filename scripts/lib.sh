@@ -22,6 +22,22 @@ BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 lzma-dev googletest g++ clang xz-utils)
 RUN_PACKAGES=(wine wine64 xvfb xauth imagemagick x11-apps)
 
+# Checks that each program imports only system DLLs (the runtime is linked statically, so
+# nothing else may have to lie beside it on a stick). Names every other DLL; status 1 then.
+check_system_imports() { # program...
+    local exe d bad=0
+    for exe in "$@"; do
+        for d in $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}' | sort -u); do
+            case "$d" in
+                kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|comctl32.dll|ole32.dll|oleaut32.dll|\
+                urlmon.dll|version.dll|shlwapi.dll|msvcrt.dll|comdlg32.dll|api-ms-win-*) ;;
+                *) echo "   $exe imports $d"; bad=1 ;;
+            esac
+        done
+    done
+    return $bad
+}
+
 configure_build() { # dir toolchain-or-empty testing(ON/OFF) [extra args]
     local dir=$1 tc=$2 testing=$3; shift 3
     local args=(-G Ninja -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING="$testing")

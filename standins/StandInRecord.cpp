@@ -29,12 +29,28 @@ std::string CurrentFolder()
     return s;
 }
 
-void Record(const std::string& sLine)
+// Beside the program, or in the folder WAYFARER_STANDIN_RECORDS names, so that a demo can
+// show a host folder as the programs leave it.
+std::wstring RecordPath()
 {
-    // The record lies beside the program even when its folder's name has no ANSI form.
+    // The record is found even when the folder's name has no ANSI form.
     wchar_t wszPath[MAX_PATH * 2] = L"";
     ::GetModuleFileNameW(nullptr, wszPath, MAX_PATH * 2 - 8);
-    std::wstring sPath = std::wstring(wszPath) + L".rec";
+    std::wstring sPath = wszPath;
+    wchar_t wszFolder[MAX_PATH] = L"";
+    DWORD n = ::GetEnvironmentVariableW(L"WAYFARER_STANDIN_RECORDS", wszFolder, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) {
+        std::wstring sFolder = wszFolder;
+        if (sFolder.back() != L'\\')
+            sFolder += L'\\';
+        sPath = sFolder + sPath.substr(sPath.find_last_of(L'\\') + 1);
+    }
+    return sPath + L".rec";
+}
+
+void Record(const std::string& sLine)
+{
+    const std::wstring sPath = RecordPath();
     // Several instances may write at once: retry while another one holds the file.
     for (int nTry = 0; nTry < 50; ++nTry) {
         HANDLE h = ::CreateFileW(sPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,

@@ -101,4 +101,21 @@ TEST(StandIns, KeycardsAndInstallerRecordTheirArguments)
     EXPECT_EQ("program " + sInstaller, rec[1]);
 }
 
+// A demo names a folder for the records, so that the host folder shows only what the
+// starter left there.
+TEST(StandIns, RecordGoesToTheFolderTheEnvironmentNames)
+{
+    CTempDir dir, records;
+    std::string sKeycards = CopyStandIn(dir, "Keycards");
+    ASSERT_TRUE(::SetEnvironmentVariableA("WAYFARER_STANDIN_RECORDS", records.Path().c_str()));
+    e2e::CChild keycards(e2e::StartProcess(sKeycards, "-bc", dir.Path()));
+    ::SetEnvironmentVariableA("WAYFARER_STANDIN_RECORDS", nullptr);
+    ASSERT_TRUE(keycards);
+    ASSERT_TRUE(e2e::WaitForExit(keycards.Get(), 10000));
+    std::vector<std::string> rec = e2e::ReadRecord(records / "Keycards.exe");
+    ASSERT_EQ(2u, rec.size());
+    EXPECT_EQ(StartLine(keycards.Get(), dir.Path(), "-bc"), rec[0]);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((sKeycards + ".rec").c_str()));
+}
+
 }  // namespace
