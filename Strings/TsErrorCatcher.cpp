@@ -336,6 +336,27 @@ int ShowReportBox(const char* pszText, const char* pszCaption, UINT uFlags)
     return ::MessageBoxA(nullptr, pszText, pszCaption, uFlags);
 }
 
+// The report's requests go through the system's URL cache, which would keep the whole
+// report (paths and process names included) on the host after we are gone: once a request
+// has been answered or has failed, its cache entry (under either spelling of the address)
+// and the file it downloaded are removed. The cache functions are looked up at run time.
+void ForgetCachedRequest(const char* pszUrl, const char* pszUrlWithoutFragment, const CString& sLocalFile)
+{
+    using DeleteEntryFn = BOOL(WINAPI*)(LPCSTR);
+    static HMODULE s_hWininet = TsLoadLibrary("wininet.dll");
+    auto pfnDelete = s_hWininet ? reinterpret_cast<DeleteEntryFn>(reinterpret_cast<void*>(
+                                      ::GetProcAddress(s_hWininet, "DeleteUrlCacheEntryA")))
+                                : nullptr;
+    const DWORD dwError = ::GetLastError();
+    if (pfnDelete) {
+        pfnDelete(pszUrl);
+        pfnDelete(pszUrlWithoutFragment);
+    }
+    if (!sLocalFile.IsEmpty() && ::GetFileAttributesA(sLocalFile) != INVALID_FILE_ATTRIBUTES)
+        ::DeleteFileA(sLocalFile);
+    ::SetLastError(dwError);
+}
+
 bool Fetch(const char* pszUrl, CString& sError)
 {
     // Wine's URLDownloadToCacheFile takes everything after the address's last full stop for
@@ -345,7 +366,9 @@ bool Fetch(const char* pszUrl, CString& sError)
     CString sUrl = pszUrl;
     sUrl += "#.";
     CString sLocalFile;
-    return DownloadToCache(sUrl, nullptr, sLocalFile, false, sError);
+    const bool bSent = DownloadToCache(sUrl, nullptr, sLocalFile, false, sError);
+    ForgetCachedRequest(sUrl, pszUrl, sLocalFile);
+    return bSent;
 }
 
 CString EncodedRequest(const CString& sText)
@@ -356,8 +379,9 @@ CString EncodedRequest(const CString& sText)
 void SendReport(const CString& sHeader, const char* pszMessage)
 {
     const char* pszEndpoint = TsGetErrorReportEndpoint();
+    // The question promises that nothing personal is sent: the name and e-mail fields of the
+    // requests stay empty.
     TsUserRegInfo user;
-    GetUserRegInfo(user);
 
     CString sText;
     sText.Format("%s?\nName: %s Mail: %s\n%s%s", pszEndpoint, user.sName.c_str(), user.sEmail.c_str(),

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+#include <wininet.h>
+
 #include "ErrorReports.h"
 #include "LocalHttpServer.h"
 #include "Strings/ErrorReportText.h"
@@ -39,12 +42,62 @@ std::string Lines(int nCount, const char* pszText)
     return s;
 }
 
-// The user as the report names it.
-std::string UserPart()
+// The user as the report names it: nobody, whoever is registered.
+const char kUserPart[] = "\nName:  Mail: \n";
+
+// A registered user for the time of a test.
+class CRegisteredUser {
+public:
+    CRegisteredUser()
+    {
+        HKEY hKey;
+        if (::RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr) != 0)
+            return;
+        const char* values[][2] = {{"Name", "Erika Musterfrau"}, {"Email", "erika@mail.example"}};
+        for (const auto& v : values)
+            ::RegSetValueExA(hKey, v[0], 0, REG_SZ, reinterpret_cast<const BYTE*>(v[1]),
+                             static_cast<DWORD>(std::strlen(v[1]) + 1));
+        ::RegCloseKey(hKey);
+    }
+    ~CRegisteredUser() { ::RegDeleteKeyA(HKEY_CURRENT_USER, kKey); }
+private:
+    static constexpr const char* kKey = "Software\\Norvane Works\\UserReg";
+};
+
+// The addresses in the system's URL cache that contain sPart.
+std::vector<std::string> CachedUrlsWith(const std::string& sPart)
 {
-    TsUserRegInfo user;
-    GetUserRegInfo(user);
-    return std::string("\nName: ") + user.sName.c_str() + " Mail: " + user.sEmail.c_str() + "\n";
+    using FindFirstFn = HANDLE(WINAPI*)(LPCSTR, LPINTERNET_CACHE_ENTRY_INFOA, LPDWORD);
+    using FindNextFn = BOOL(WINAPI*)(HANDLE, LPINTERNET_CACHE_ENTRY_INFOA, LPDWORD);
+    using FindCloseFn = BOOL(WINAPI*)(HANDLE);
+    std::vector<std::string> urls;
+    HMODULE hWininet = ::LoadLibraryA("wininet.dll");
+    if (!hWininet)
+        return {"(no wininet)"};
+    auto lookUp = [hWininet](const char* pszName) {
+        return reinterpret_cast<void*>(::GetProcAddress(hWininet, pszName));
+    };
+    auto pfnFirst = reinterpret_cast<FindFirstFn>(lookUp("FindFirstUrlCacheEntryA"));
+    auto pfnNext = reinterpret_cast<FindNextFn>(lookUp("FindNextUrlCacheEntryA"));
+    auto pfnClose = reinterpret_cast<FindCloseFn>(lookUp("FindCloseUrlCache"));
+    std::vector<char> buffer(64 * 1024);
+    auto* pEntry = reinterpret_cast<LPINTERNET_CACHE_ENTRY_INFOA>(buffer.data());
+    DWORD dwSize = static_cast<DWORD>(buffer.size());
+    HANDLE hFind = pfnFirst(nullptr, pEntry, &dwSize);
+    for (BOOL bFound = hFind != nullptr; bFound; bFound = pfnNext(hFind, pEntry, &dwSize)) {
+        const std::string sUrl = pEntry->lpszSourceUrlName ? pEntry->lpszSourceUrlName : "";
+        if (sUrl.find(sPart) != std::string::npos) {
+            urls.push_back(sUrl.substr(0, 80));
+            const char* pszFile = pEntry->lpszLocalFileName;
+            if (pszFile && ::GetFileAttributesA(pszFile) != INVALID_FILE_ATTRIBUTES)
+                urls.push_back(std::string("file ") + pszFile);
+        }
+        dwSize = static_cast<DWORD>(buffer.size());
+    }
+    if (hFind)
+        pfnClose(hFind);
+    ::FreeLibrary(hWininet);
+    return urls;
 }
 
 // Each test reports into a log of its own and to a server of its own.
@@ -359,6 +412,10 @@ TEST_F(ErrorReportTest, QuestionShowsTheShortenedReportAndYesSendsIt)
 
 TEST_F(ErrorReportTest, DontAskSendsTheThreeRequestsWithoutAQuestion)
 {
+    CRegisteredUser registered;
+    TsUserRegInfo user;
+    ASSERT_TRUE(GetUserRegInfo(user));
+    ASSERT_STREQ("Erika Musterfrau", user.sName.c_str());
     CRealErrorReports real(Endpoint());
     CUiDriver ui;
     TsTrace("MARK\n", "marker\n");
@@ -372,8 +429,15 @@ TEST_F(ErrorReportTest, DontAskSendsTheThreeRequestsWithoutAQuestion)
     for (const std::string& sTarget : m_server.Targets())
         EXPECT_EQ(0u, sTarget.find("/tserror?%0AName:%20")) << sTarget;
 
-    // First: the user, then the report's header and the message.
-    const std::string sUser = UserPart();
+    // No request names the registered user, and none stays in the URL cache.
+    for (const std::string& sQuery : queries) {
+        EXPECT_EQ(std::string::npos, sQuery.find("Musterfrau")) << sQuery;
+        EXPECT_EQ(std::string::npos, sQuery.find("erika@")) << sQuery;
+    }
+    EXPECT_EQ(std::vector<std::string>{}, CachedUrlsWith(Endpoint()));
+
+    // First: the (empty) user, then the report's header and the message.
+    const std::string sUser = kUserPart;
     ASSERT_EQ(0u, queries[0].find(sUser)) << queries[0];
     const std::string sHeaderAndMessage = queries[0].substr(sUser.size());
     EXPECT_EQ(0u, logged[0].find(sHeaderAndMessage));
