@@ -242,9 +242,20 @@ i386_wine_setup() {
         rm -rf "$a"
         [ -x "$I386_QEMU" ] || { echo "i386-wine: qemu-i386 could not be fetched from $I386_QEMU_SUITE" >&2; return 1; }
     fi
-    if [ -f "$I386_STAMP" ] && [ "$(cat "$I386_STAMP")" = "$(echo $I386_PACKAGES)" ]; then
-        return 0
+    if [ ! -f "$I386_STAMP" ] || [ "$(cat "$I386_STAMP")" != "$(echo $I386_PACKAGES)" ]; then
+        _i386_make_root "$mirror" || return 1
     fi
+    # The emulator's faults as a processor reports them (i386-wine-trapfix.c).
+    local fix=$I386_ROOT/usr/local/lib/wayfarer-trapfix.so src=$ROOT/scripts/i386-wine-trapfix.c
+    if [ ! -f "$fix" ] || [ "$src" -nt "$fix" ]; then
+        gcc -m32 -O2 -fPIC -ffreestanding -nostdlib -shared -Wall -Wextra -Werror -o "$fix.new" "$src" &&
+            mv "$fix.new" "$fix" || { echo "i386-wine: the trap fix could not be built" >&2; return 1; }
+    fi
+    echo "/usr/local/lib/wayfarer-trapfix.so" >"$I386_ROOT/etc/ld.so.preload"
+}
+
+_i386_make_root() {
+    local mirror=$1
     install_packages debootstrap
     echo "   making the i386 root file system in $I386_ROOT (about 6 minutes)"
     rm -rf "$I386_ROOT"

@@ -113,6 +113,11 @@ std::string ModuleFolder()
     return s.substr(0, s.find_last_of('\\'));
 }
 
+DWORD WindowsMajor()
+{
+    return LOBYTE(LOWORD(::GetVersion()));
+}
+
 int RunAndWait(const std::string& cmdLine, DWORD dwTimeoutMs, const char* pszCurrentDir)
 {
     STARTUPINFOA si = {};

@@ -50,6 +50,10 @@ void RemoveFolderLink(const std::string& sLink);
 // Folder of the running test program.
 std::string ModuleFolder();
 
+// The Windows major version this program is told (winecfg -v sets it for a whole prefix):
+// tests of roads that differ by version check what each version asks for.
+DWORD WindowsMajor();
+
 // Starts a command line and waits; returns the exit code, or -1 when it could not start
 // and -2 on timeout (the process is then killed).
 int RunAndWait(const std::string& cmdLine, DWORD dwTimeoutMs = 60000, const char* pszCurrentDir = nullptr);
