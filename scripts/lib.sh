@@ -195,6 +195,17 @@ _i386_enter() {
     for d in "$@"; do
         mkdir -p "$r$d" && mount --bind "$d" "$r$d"
     done
+    # The host's own 64-bit wineserver serves the emulated programs, as it serves 32-bit
+    # programs in any 64-bit Wine: run under the emulator, the server could not read or
+    # write their memory (qemu-user has no ptrace), so that no program could look into
+    # another one (ReadProcessMemory, module snapshots).
+    if [ -x /usr/lib/wine/wineserver64 ] && [ "$(wine --version 2>/dev/null)" = "$(chroot "$r" /usr/bin/wine --version 2>/dev/null)" ]; then
+        mkdir -p "$r/usr/lib/x86_64-linux-gnu" "$r/lib64"
+        [ -e "$r/usr/lib/wine/wineserver64" ] || touch "$r/usr/lib/wine/wineserver64"
+        mount --bind /usr/lib/x86_64-linux-gnu "$r/usr/lib/x86_64-linux-gnu"
+        mount --bind /lib64 "$r/lib64"
+        mount --bind /usr/lib/wine/wineserver64 "$r/usr/lib/wine/wineserver64"
+    fi
     if [ "${I386_DISPLAY:-0}" = 1 ]; then
         n=$(( (RANDOM % 400) + 500 ))
         while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
@@ -245,13 +256,18 @@ i386_wine_setup() {
     if [ ! -f "$I386_STAMP" ] || [ "$(cat "$I386_STAMP")" != "$(echo $I386_PACKAGES)" ]; then
         _i386_make_root "$mirror" || return 1
     fi
-    # The emulator's faults as a processor reports them (i386-wine-trapfix.c).
-    local fix=$I386_ROOT/usr/local/lib/wayfarer-trapfix.so src=$ROOT/scripts/i386-wine-trapfix.c
-    if [ ! -f "$fix" ] || [ "$src" -nt "$fix" ]; then
-        gcc -m32 -O2 -fPIC -ffreestanding -nostdlib -shared -Wall -Wextra -Werror -o "$fix.new" "$src" &&
-            mv "$fix.new" "$fix" || { echo "i386-wine: the trap fix could not be built" >&2; return 1; }
+    # The emulator's faults as a processor reports them (i386-wine-trapfix.c), for the
+    # i386 programs; the x86-64 wineserver that _i386_enter lends the root gets an empty
+    # library of the same name ($LIB picks the one of each program's kind).
+    local lib=$I386_ROOT/usr/local/lib src=$ROOT/scripts/i386-wine-trapfix.c
+    if [ ! -f "$lib/i386-linux-gnu/wayfarer-trapfix.so" ] || [ "$src" -nt "$lib/i386-linux-gnu/wayfarer-trapfix.so" ]; then
+        mkdir -p "$lib/i386-linux-gnu" "$lib/x86_64-linux-gnu"
+        gcc -m32 -O2 -fPIC -ffreestanding -nostdlib -shared -Wall -Wextra -Werror -o "$lib/fix.new" "$src" &&
+            gcc -O2 -fPIC -nostdlib -shared -o "$lib/x86_64-linux-gnu/wayfarer-trapfix.so" -x c /dev/null &&
+            mv "$lib/fix.new" "$lib/i386-linux-gnu/wayfarer-trapfix.so" ||
+            { echo "i386-wine: the trap fix could not be built" >&2; return 1; }
     fi
-    echo "/usr/local/lib/wayfarer-trapfix.so" >"$I386_ROOT/etc/ld.so.preload"
+    echo '/usr/local/$LIB/wayfarer-trapfix.so' >"$I386_ROOT/etc/ld.so.preload"
 }
 
 _i386_make_root() {

@@ -390,13 +390,18 @@ TEST(TsFile, ElevatedAndStandardUserStartsGoDirectlyHere)
 TEST(TsFile, TaskServiceRefusesTheDefinitionCleanly)
 {
     // Wine's scheduler answers E_NOTIMPL to the principal's logon type: the registration
-    // must fail there and leave no task behind.
-    ASSERT_TRUE(EnsureTaskServiceRunning());
+    // must fail there and leave no task behind. Before version 6 there is no Task
+    // Scheduler 2.0: the registration fails without asking for it.
+    const bool bVista = testutil::WindowsMajor() >= 6;
+    ASSERT_TRUE(!bVista || EnsureTaskServiceRunning());
     CComScope com;
     const char kName[] = "Tessaly Test Task";
     TsTraceReset();
     EXPECT_FALSE(RegisterRunAsStdUserTask(kName, ProcPath().c_str(), "exit 0", testutil::ModuleFolder().c_str()));
-    EXPECT_NE(std::string::npos, TraceText().find("RSUT: put_LogonType 80004001")) << TraceText();
+    if (bVista)
+        EXPECT_NE(std::string::npos, TraceText().find("RSUT: put_LogonType 80004001")) << TraceText();
+    else
+        EXPECT_EQ(std::string::npos, TraceText().find("RSUT")) << TraceText();
     EXPECT_FALSE(TaskExists(kName));
 }
 

@@ -85,7 +85,9 @@ TEST(VersionRecord, FilledOnceFromTheSystem)
     EXPECT_EQ(os.dwBuildNumber, ver.dwBuildNumber);
     EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), ver.dwPlatformId);
     EXPECT_STREQ(os.szCSDVersion, ver.szCSDVersion);
-    EXPECT_EQ(0u, ver.bServer);
+    // 5.2 is a server's version (Windows XP x64 shares it with Server 2003); Wine's later
+    // versions are workstations.
+    EXPECT_EQ(os.dwMajorVersion == 5 && os.dwMinorVersion == 2 ? 1u : 0u, ver.bServer);
     EXPECT_NE(0u, ver.dwComCtlVersion);
     // Internet Explorer from the registry's "Version": 9.11.9600.x under Wine.
     DWORD dwMajor = 0, dwMinor = 0, dwBuild = 0;
@@ -354,8 +356,9 @@ TEST_F(SystemDescription, ShortForm)
     EXPECT_EQ(szIe, Lines(s, 1, 1));
     std::string sOs = Lines(s, 2, 1);
     char szOs[256];
-    wsprintfA(szOs, "OS %lu.%lu build %lu (%s) p=2  t=", ver.dwMajorVersion, ver.dwMinorVersion, ver.dwBuildNumber,
-              ver.szCSDVersion);
+    const bool bServer = ver.dwMajorVersion == 5 && ver.dwMinorVersion == 2;   // as above
+    wsprintfA(szOs, "OS %lu.%lu build %lu (%s) p=2 %s t=", ver.dwMajorVersion, ver.dwMinorVersion, ver.dwBuildNumber,
+              ver.szCSDVersion, bServer ? "(svr)" : "");
     EXPECT_EQ(0u, sOs.find(szOs)) << sOs;
     EXPECT_EQ(sOs.size() - 44, sOs.find("  No Mozilla Adapter No Palm TS No Pocket TS")) << sOs;
     EXPECT_EQ("\n", Lines(s, 3, 2));   // RootUserDataDir and RootUserDataDirPort, both empty
