@@ -198,7 +198,8 @@ _i386_enter() {
     # The host's own 64-bit wineserver serves the emulated programs, as it serves 32-bit
     # programs in any 64-bit Wine: run under the emulator, the server could not read or
     # write their memory (qemu-user has no ptrace), so that no program could look into
-    # another one (ReadProcessMemory, module snapshots).
+    # another one (ReadProcessMemory, module snapshots). WINEARCH=win32 keeps the prefixes
+    # it makes 32-bit ones.
     if [ -x /usr/lib/wine/wineserver64 ] && [ "$(wine --version 2>/dev/null)" = "$(chroot "$r" /usr/bin/wine --version 2>/dev/null)" ]; then
         mkdir -p "$r/usr/lib/x86_64-linux-gnu" "$r/lib64"
         [ -e "$r/usr/lib/wine/wineserver64" ] || touch "$r/usr/lib/wine/wineserver64"
@@ -215,7 +216,7 @@ _i386_enter() {
         export WINE_ENV_DISPLAY=":$n"
     fi
     chroot "$r" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
-        PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin WINE_ENV_DISPLAY="${WINE_ENV_DISPLAY:-}" \
+        PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin WINE_ENV_DISPLAY="${WINE_ENV_DISPLAY:-}" WINEARCH=win32 \
         /bin/bash -c "$cmd" || rc=$?
     [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
     return $rc

@@ -11,14 +11,15 @@ std::string WindowText(HWND hwnd)
     if (::SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof(szText), reinterpret_cast<LPARAM>(szText),
                               SMTO_ABORTIFHUNG, 1000, &n))
         return std::string(szText, std::min<size_t>(n, sizeof(szText) - 1));
-    // A thread that is busy (a setup unpacking between its message checks) does not answer
-    // in time; the text the system keeps for a window of another process is still there.
-    DWORD dwPid = 0;
-    ::GetWindowThreadProcessId(hwnd, &dwPid);
-    if (dwPid == ::GetCurrentProcessId())
+    // A thread that is busy (a setup unpacking between its message checks, a box of this
+    // process still drawing itself on a slow machine) does not answer in time; the text
+    // the system keeps for the window is still there, read without asking the thread.
+    wchar_t wszText[4096] = L"";
+    int nLength = ::InternalGetWindowText(hwnd, wszText, sizeof(wszText) / sizeof(wszText[0]));
+    if (nLength <= 0)
         return std::string();
-    int nLength = ::GetWindowTextA(hwnd, szText, sizeof(szText));
-    return std::string(szText, nLength > 0 ? static_cast<size_t>(nLength) : 0);
+    int nBytes = ::WideCharToMultiByte(CP_ACP, 0, wszText, nLength, szText, sizeof(szText) - 1, nullptr, nullptr);
+    return std::string(szText, nBytes > 0 ? static_cast<size_t>(nBytes) : 0);
 }
 
 std::string ClassOf(HWND hwnd)
