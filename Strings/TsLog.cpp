@@ -19,8 +19,11 @@ const int kTraceBufSize = 256;
 
 char g_szLogPath[512];
 LONG g_bLogStarted = 0;
-// The latest note made before the log was started (choosing its folder makes some).
-char g_szPendingNote[1024];
+// The latest notes made before the log was started (choosing its folder makes some, and
+// so do the settings files read before it), oldest first.
+const int kPendingNotes = 4;
+char g_szPendingNotes[kPendingNotes][1024];
+int g_nPendingNotes = 0;
 
 char g_ring[kRingSize];
 char* g_pRingPos = nullptr;
@@ -217,10 +220,9 @@ void TsLogStart(const char* pszCommandLine)
     TsLogWriteRaw("\n\n***\n");
     TsLogWrite("TsSetup started from", szModule, 0, TRUE);
     TsLogWrite("TsSetup command line", pszCommandLine ? pszCommandLine : "", 0, TRUE);
-    if (g_szPendingNote[0]) {
-        TsLogWrite(g_szPendingNote, "", 0, TRUE);
-        g_szPendingNote[0] = '\0';
-    }
+    for (int i = 0; i < g_nPendingNotes; ++i)
+        TsLogWrite(g_szPendingNotes[i], "", 0, TRUE);
+    g_nPendingNotes = 0;
 }
 
 void TsLogNote(const char* pszText, const char* pszDetail)
@@ -230,7 +232,17 @@ void TsLogNote(const char* pszText, const char* pszDetail)
         TsLogWrite(pszText, pszDetail, 0, TRUE);
         return;
     }
-    std::snprintf(g_szPendingNote, sizeof(g_szPendingNote), "%s%s", pszText ? pszText : "", pszDetail ? pszDetail : "");
+    if (g_nPendingNotes == kPendingNotes) {
+        std::memmove(g_szPendingNotes[0], g_szPendingNotes[1], sizeof(g_szPendingNotes[0]) * (kPendingNotes - 1));
+        --g_nPendingNotes;
+    }
+    std::snprintf(g_szPendingNotes[g_nPendingNotes++], sizeof(g_szPendingNotes[0]), "%s%s", pszText ? pszText : "",
+                  pszDetail ? pszDetail : "");
+}
+
+bool TsLogHasPendingNotes()
+{
+    return g_nPendingNotes > 0;
 }
 
 void TsLogWrite(const char* pszText, const char* pszDetail, DWORD dwCode, BOOL bStamped)

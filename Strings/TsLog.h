@@ -14,9 +14,11 @@ void TsLogWriteRaw(const char* pszText);
 // Removes logs of earlier runs (the root of the Windows drive, and a day-old temporary one).
 void TsLogDeleteOld();
 // A stamped line about a choice the programs made for the user (a folder given up, a
-// fallback taken): written at once when the log runs, else kept (the latest one) and
+// fallback taken): written at once when the log runs, else kept (the latest four) and
 // written right after the header when it starts. Also traced.
 void TsLogNote(const char* pszText, const char* pszDetail);
+// True when notes wait for the log to start.
+bool TsLogHasPendingNotes();
 // Full path of the log once TsLogStart has chosen it, else empty.
 CString TsLogGetPath();
 // True once TsLogStart has created or opened the file.

@@ -268,18 +268,15 @@ bool FolderHasDataFiles(const char* pszFolder)
     return false;
 }
 
-bool WriteDataFolderMarker(const char* pszFolder)
+bool WriteDataFolderMarker(const char* pszFolder, CString& sError)
 {
     CString sPath(pszFolder);
     while (!sPath.IsEmpty() && sPath[sPath.GetLength() - 1] == '\\')
         sPath.Delete(sPath.GetLength() - 1);
     sPath = sPath + "\\" + kDataFolderMarkerName;
-    CUniqueFile file(::CreateFileA(sPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    DWORD dwLength = static_cast<DWORD>(sizeof(kDataFolderMarkerText) - 1);
-    DWORD dwWritten = 0;
-    return ::WriteFile(file.Get(), kDataFolderMarkerText, dwLength, &dwWritten, nullptr) && dwWritten == dwLength;
+    // Written beside and then put in place: a marker cut off half-way is never left.
+    DWORD dwError = 0;
+    return TsWriteFileSafely(sPath, kDataFolderMarkerText, true, sError, dwError);
 }
 
 // --- Portable.ini and the package ---------------------------------------------------------
@@ -295,12 +292,12 @@ CString FindPortableIni(const char* pszStarterFolder)
     }
     if (chLetter) {
         CString sCandidate = DriveRootPath(chLetter, kPortableIniName);
-        if (IsExistingFile(sCandidate))
+        if (IsExistingFile(sCandidate) || TsRestoreReplacedFile(sCandidate))
             return sCandidate;
     }
     if (!sStarter.IsEmpty()) {
         CString sCandidate = sStarter + "\\" + kPortableIniName;
-        if (IsExistingFile(sCandidate))
+        if (IsExistingFile(sCandidate) || TsRestoreReplacedFile(sCandidate))
             return sCandidate;
     }
     return CString();

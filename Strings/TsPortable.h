@@ -24,7 +24,8 @@ char SearchNeighbourDrives(char chOwnLetter, CString& sFolder);
 int EnumCandidateDrives(char letters[32]);
 // Whether a drive of this type and bus may hold portable data (the rule EnumCandidateDrives applies).
 bool IsCandidateDrive(char chLetter, UINT uDriveType, int nBusType);
-// The Portable.ini that governs the starter folder, or empty.
+// The Portable.ini that governs the starter folder, or empty. One that a replace cut off
+// left as "Portable.ini.tmp" alone is put back in place first.
 CString FindPortableIni(const char* pszStarterFolder);
 // The package folder of the drive when it holds "AiTessaly-Portable.bin", else empty.
 CString GetPackageFolder(char chDriveLetter);
@@ -35,8 +36,9 @@ bool GetHostFolder(CString& sFolder);
 bool IsPortableDataRegistered();
 bool FolderHasDataFiles(const char* pszFolder);
 bool IsDataFileName(const char* pszName);
-// Writes "TessalyDataHere.txt" into a new data folder (overwriting one that is there).
-bool WriteDataFolderMarker(const char* pszFolder);
+// Writes "TessalyDataHere.txt" into a new data folder (replacing one that is there); a
+// marker cut off half-way is not left behind. False with the failing step in sError.
+bool WriteDataFolderMarker(const char* pszFolder, CString& sError);
 
 // Unifies separators and removes "." and ".." components. Reads nothing beyond the
 // terminator of pszPath. Lead bytes are those of uCodePage (the system's by default).

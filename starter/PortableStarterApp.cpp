@@ -136,8 +136,13 @@ void CPortableStarterApp::SetLanguageMode(const CString& sValue)
     options.Load(sError);
     options.m_bModified = true;
     options.Set(sLanguage, "[LANGUAGE]", "LocalizationFile");
-    if (!options.Save(sError))
+    if (!options.Save(sError)) {
         TsTrace("SLNG: %s\n", "CPortableStarterApp::SetLanguageMode: cannot save: %s\n", sError.c_str());
+        TsLogNote("Language choice not saved: ", sError);
+    }
+    // What happened to the options file is said in the log (nothing else is shown here).
+    if (TsLogHasPendingNotes())
+        TsLogStart(m_lpCmdLine);
 }
 
 void CPortableStarterApp::CloseMode()

@@ -245,10 +245,10 @@ BOOL CPortableStarterApp::StartPortable()
             GetDefaultDataFolders(chDrive, sData, sDataFolder);
         }
         CString sError;
-        if (CreateFolder(sDataFolder, sError))
-            WriteDataFolderMarker(sDataFolder);
-        else
+        if (!CreateFolder(sDataFolder, sError))
             sDataFolder.Empty();
+        else if (!WriteDataFolderMarker(sDataFolder, sError))
+            TsLogNote("Data folder marker not written: ", sError);
     }
 
     // 5. The product runs from this drive already: it answers the second start itself.
@@ -275,18 +275,28 @@ BOOL CPortableStarterApp::StartPortable()
     // 8. The first-run dialogs.
     if (!sIniPath.IsEmpty() && IsExistingFile(sIniPath)) {
         CTsProfileSection greeting("Greeting", sIniPath);
+        // A record the drive does not take is said once (the log has each); the dialog then
+        // comes again at the next start.
+        bool bWriteFailureShown = false;
+        auto record = [&](const char* pszKey, bool bValue) {
+            CString sError;
+            if (!greeting.WriteBool(pszKey, bValue, sError) && !bWriteFailureShown) {
+                bWriteFailureShown = true;
+                TsMsgBox(TS_MSG_ERROR, nullptr, sError, "Wayfarer");
+            }
+        };
         if (greeting.GetBool("show_greeting", false)) {
             CGreetingDialog dlg;
             dlg.m_strFolder = sSourceFolder;
             dlg.DoModal();
-            greeting.WriteBool("show_greeting", false);
+            record("show_greeting", false);
         }
         if (!greeting.GetBool("license_approved", true)) {
             CLicenseAgreementDialog dlg;
             dlg.m_strFolder = sSourceFolder;
             if (dlg.DoModal() != IDOK)
                 return 0;
-            greeting.WriteBool("license_approved", true);
+            record("license_approved", true);
         }
     }
 

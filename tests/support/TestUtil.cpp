@@ -1,5 +1,6 @@
 #include "TestUtil.h"
 
+#include <cstdlib>
 #include <vector>
 
 namespace testutil {
@@ -180,6 +181,54 @@ std::string UnixPath(const std::string& s)
 }
 
 }  // namespace
+
+std::string UnixPathOf(const std::string& sPath)
+{
+    return WineUnixName() ? UnixPath(sPath) : std::string();
+}
+
+int RunUnixCommand(const std::string& sCommand)
+{
+    if (!WineUnixName())
+        return -1;
+    // Wine does not wait for a Unix program it starts: the command leaves a mark when done.
+    char szTemp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, szTemp);
+    static int s_nRun = 0;
+    std::string sMark = std::string(szTemp) + "unixrun-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                        std::to_string(++s_nRun);
+    std::string sUnixMark = UnixPath(sMark);
+    RunAndWait("Z:\\bin\\sh -c \"" + sCommand + "; echo $? > '" + sUnixMark + "'\"");
+    for (int i = 0; i < 1000; ++i) {
+        std::string sCode;
+        if (ReadFileBytes(sMark, sCode) && !sCode.empty() && sCode.back() == '\n') {
+            ::DeleteFileA(sMark.c_str());
+            return std::atoi(sCode.c_str());
+        }
+        ::Sleep(20);
+    }
+    return -1;
+}
+
+CSmallVolume::CSmallVolume(const std::string& sFolder, const char* pszSize)
+{
+    std::string sUnix = UnixPathOf(sFolder);
+    if (!sUnix.empty() && RunUnixCommand("mount -t tmpfs -o size=" + std::string(pszSize) + " tmpfs '" + sUnix + "'") == 0)
+        m_sUnix = sUnix;
+}
+
+CSmallVolume::~CSmallVolume()
+{
+    if (Mounted())
+        RunUnixCommand("umount '" + m_sUnix + "'");
+}
+
+bool CSmallVolume::Fill(const std::string& sFile) const
+{
+    // dd ends with an error when the volume is full: that is the point.
+    return Mounted() && RunUnixCommand("dd if=/dev/zero of='" + m_sUnix + "/" + sFile + "' bs=4k 2>/dev/null; df '" +
+                                       m_sUnix + "' | tail -1 | awk '{ exit $4 != 0 }'") == 0;
+}
 
 bool MakeFolderLink(const std::string& sLink, const std::string& sTarget)
 {

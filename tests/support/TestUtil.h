@@ -47,6 +47,26 @@ bool MakeFolderLink(const std::string& sLink, const std::string& sTarget);
 // Removes such a link without touching its target (Wine's own calls would follow it).
 void RemoveFolderLink(const std::string& sLink);
 
+// Runs a Unix command line (Wine only), waiting until it ended; its exit code, or -1.
+int RunUnixCommand(const std::string& sCommand);
+// The Unix path of a Windows path whose last part need not exist (Wine only, else empty).
+std::string UnixPathOf(const std::string& sPath);
+
+// A small file system (a tmpfs of the given size, "256k") mounted on an empty folder for the
+// time of a test: a volume that fills up. Not mounted where that cannot be done.
+class CSmallVolume {
+public:
+    CSmallVolume(const std::string& sFolder, const char* pszSize);
+    ~CSmallVolume();
+    CSmallVolume(const CSmallVolume&) = delete;
+    CSmallVolume& operator=(const CSmallVolume&) = delete;
+    bool Mounted() const { return !m_sUnix.empty(); }
+    // Takes the room left with a file of that name, so that the next write finds none.
+    bool Fill(const std::string& sFile) const;
+private:
+    std::string m_sUnix;
+};
+
 // Folder of the running test program.
 std::string ModuleFolder();
 

@@ -8,6 +8,7 @@
 #include "Strings/SafeRegKey.h"
 #include "Strings/TsLog.h"
 #include "Strings/TsPortable.h"
+#include "FileCallsSeam.h"
 #include "TestUtil.h"
 #include "WineDrive.h"
 #include "framework/Exceptions.h"
@@ -172,13 +173,32 @@ TEST(DataFiles, MarkerFile)
 {
     CTempDir dir;
     ASSERT_TRUE(WriteFileBytes(dir / "TessalyDataHere.txt", std::string(5000, 'z')));
-    ASSERT_TRUE(WriteDataFolderMarker((dir.Path() + "\\\\").c_str()));
+    CString sError;
+    ASSERT_TRUE(WriteDataFolderMarker((dir.Path() + "\\\\").c_str(), sError)) << sError.c_str();
     const std::string sText = testutil::ReadFileOrEmpty(dir / "TessalyDataHere.txt");
     EXPECT_EQ(std::string(kDataFolderMarkerText), sText);
     EXPECT_EQ(0u, sText.find("\tTessaly User Data Folder\r\n\t-------------------------\r\n\r\nThis is Tessaly"));
     EXPECT_NE(std::string::npos, sText.find("\r\nKeyCard is a file that has *.TSP extension.\r\n"));
     EXPECT_EQ(sText.size() - 58, sText.rfind("copy backed up files to this folder and restart Tessaly.\r\n"));
-    EXPECT_FALSE(WriteDataFolderMarker((dir / "missing").c_str()));
+    EXPECT_FALSE(WriteDataFolderMarker((dir / "missing").c_str(), sError));
+    CString sReason;
+    GetErrorText(sReason, ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ("Cannot open file '" + (dir / "missing\\TessalyDataHere.txt.tmp") + "'\nReason: " + sReason.c_str(),
+              sError.c_str());
+
+    // A drive that goes away while the marker is written leaves no half of it.
+    CTempDir fresh;
+    TsOptionsFileCalls writeFails = kTsOptionsSystemFileCalls;
+    writeFails.pfnWriteFile = WriteFailsDeviceGone;
+    {
+        CFileCallsSeam seam(writeFails);
+        EXPECT_FALSE(WriteDataFolderMarker(fresh.Path().c_str(), sError));
+    }
+    GetErrorText(sReason, ERROR_DEVICE_REMOVED);
+    EXPECT_EQ("File cannot be written: '" + (fresh / "TessalyDataHere.txt.tmp") + "'\nReason: " + sReason.c_str(),
+              sError.c_str());
+    EXPECT_FALSE(testutil::FileExists(fresh / "TessalyDataHere.txt"));
+    EXPECT_FALSE(testutil::FileExists(fresh / "TessalyDataHere.txt.tmp"));
 }
 
 TEST(PathDriveType, Kinds)
@@ -312,6 +332,21 @@ TEST_F(PortableDrives, PortableIniOfTheRootComesFirst)
     ASSERT_TRUE(testutil::CreateFolders(m_hDir / "Portable.ini"));   // a folder is no settings file
     EXPECT_STREQ("", FindPortableIni("H:"));
     EXPECT_STREQ("", FindPortableIni(""));
+}
+
+// A replace cut off between its delete and its rename (FAT) left the new copy alone: it is
+// put back in place, so that the drive keeps its settings.
+TEST_F(PortableDrives, APortableIniLeftAsItsNewCopyIsPutBack)
+{
+    const std::string sText = "[Path]\r\nDataPath=Mine\r\n[Greeting]\r\nlicense_approved=FALSE\r\n";
+    ASSERT_TRUE(WriteFileBytes(m_gDir / "Portable.ini.tmp", sText));
+    EXPECT_STREQ("G:\\Portable.ini", FindPortableIni("G:\\Tools"));
+    EXPECT_EQ(sText, testutil::ReadFileOrEmpty(m_gDir / "Portable.ini"));
+    EXPECT_FALSE(testutil::FileExists(m_gDir / "Portable.ini.tmp"));
+    // Beside a whole file the copy is only a leftover.
+    ASSERT_TRUE(WriteFileBytes(m_gDir / "Portable.ini.tmp", "[Path]\r\nData"));
+    EXPECT_STREQ("G:\\Portable.ini", FindPortableIni("G:"));
+    EXPECT_EQ(sText, testutil::ReadFileOrEmpty(m_gDir / "Portable.ini"));
 }
 
 TEST_F(PortableDrives, U3DeviceGivesTheDocumentRootAndTheSettings)

@@ -221,34 +221,6 @@ std::string UnixPath(const std::string& s)
 
 }  // namespace
 
-std::string UnixPathOf(const std::string& sPath)
-{
-    return WineUnixName() ? UnixPath(sPath) : std::string();
-}
-
-int RunUnixCommand(const std::string& sCommand)
-{
-    if (!WineUnixName())
-        return -1;
-    // Wine does not wait for a Unix program it starts: the command leaves a mark when done.
-    char szTemp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, szTemp);
-    static int s_nRun = 0;
-    std::string sMark = std::string(szTemp) + "unixrun-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                        std::to_string(++s_nRun);
-    std::string sUnixMark = UnixPath(sMark);
-    testutil::RunAndWait("Z:\\bin\\sh -c \"" + sCommand + "; echo $? > '" + sUnixMark + "'\"");
-    for (int i = 0; i < 1000; ++i) {
-        std::string sCode;
-        if (testutil::ReadFileBytes(sMark, sCode) && !sCode.empty() && sCode.back() == '\n') {
-            ::DeleteFileA(sMark.c_str());
-            return std::atoi(sCode.c_str());
-        }
-        ::Sleep(20);
-    }
-    return -1;
-}
-
 bool TruncateFromOutside(const std::string& sPath, DWORD dwSize)
 {
     if (!WineUnixName())

@@ -81,10 +81,8 @@ void RemoveFolderLink(const std::string& sLink);
 // Cuts a file to dwSize bytes from the Linux side, past Windows' sharing rules, the way a
 // pulled drive takes a mapped file away (Wine only: false elsewhere).
 bool TruncateFromOutside(const std::string& sPath, DWORD dwSize);
-// Runs a Linux command line (Wine only), waiting until it ended; its exit code or -1.
-int RunUnixCommand(const std::string& sCommand);
-// The Linux path of a Windows path whose last part need not exist (Wine only).
-std::string UnixPathOf(const std::string& sPath);
+using testutil::RunUnixCommand;
+using testutil::UnixPathOf;
 
 // Another process that keeps a file open for reading, sharing only reading, until destroyed.
 class CFileHolderProcess {
