@@ -1436,3 +1436,104 @@ TEST_F(WfStart, AKillWhileAnotherProcessHoldsTheLockForEverAsksOnceAndEnds)
     }
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Norvane Works"));
 }
+
+// A save of the options that a pulled stick cut off between the delete and the rename of
+// its replace left the new copy alone, or beside the file: "/lang" keeps every other
+// section, and no copy is left afterwards.
+TEST_F(WfStart, SetLanguageModeKeepsTheOptionsThatAnInterruptedSaveLeft)
+{
+    const std::string sGood = "[GENERAL]\r\nAutoLogoff=15\r\n[LANGUAGE]\r\nLocalizationFile=fr-French\r\n";
+    struct Case {
+        const char* name;
+        const char* file;   // null: no options.tso
+        const char* copy;
+    };
+    const Case kCases[] = {
+        {"only the copy", nullptr, sGood.c_str()},
+        {"both: the file wins", sGood.c_str(), "[GENERAL]\r\nAutoLog"},
+    };
+    InstallPackage();
+    WriteIni("[Path]\r\n");
+    const std::string sOptions = std::string(kDataFolder) + "\\options.tso";
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        testutil::RemoveTree("R:\\My Tessaly Data");
+        ASSERT_TRUE(testutil::CreateFolders(kDataFolder));
+        if (c.file) {
+            ASSERT_TRUE(testutil::WriteFileBytes(sOptions, c.file));
+        }
+        ASSERT_TRUE(testutil::WriteFileBytes(sOptions + ".tmp", c.copy));
+        StarterRun run = RunStarter("/lang=de");
+        ASSERT_TRUE(run.bEnded);
+        EXPECT_TRUE(run.boxes.empty());
+        EXPECT_EQ("de-German", IniValue(sOptions, "LANGUAGE", "LocalizationFile"));
+        EXPECT_EQ("15", IniValue(sOptions, "GENERAL", "AutoLogoff"));
+        EXPECT_FALSE(testutil::FileExists(sOptions + ".tmp"));
+        EXPECT_NE(std::string::npos,
+                  SetupLog().find(c.file ? "Options file read; the copy of an interrupted save stays until the next "
+                                           "save: " + sOptions + ".tmp"
+                                         : "File missing; the copy of an interrupted replace was put in its place: " +
+                                               sOptions))
+            << SetupLog();
+    }
+}
+
+// A Portable.ini that the drive does not let the starter write (read-only, or on a full
+// volume): the failure is shown and logged, the product still starts once the licence is
+// accepted, and the next start asks again.
+TEST_F(WfStart, ALicenceRecordTheDriveDoesNotTakeIsShownAndAskedAgain)
+{
+    const std::string sIni = "[Path]\r\nBinPath=\\Tessaly\r\n[Greeting]\r\nshow_greeting=TRUE\r\nlicense_approved=FALSE\r\n";
+    for (const bool bFull : {false, true}) {
+        SCOPED_TRACE(bFull ? "full volume" : "read-only");
+        std::unique_ptr<testutil::CSmallVolume> pVolume;
+        if (bFull) {
+            pVolume = std::make_unique<testutil::CSmallVolume>(m_stick.Path(), "32m");
+            if (!pVolume->Mounted())
+                GTEST_SKIP() << "cannot mount a small file system here";
+            ASSERT_TRUE(::CopyFileA((e2e::BuildFolder() + "\\starter\\wfstart.exe").c_str(), "R:\\wfstart.exe", FALSE));
+        }
+        InstallPackage();
+        InstallFirstRunFiles();
+        ASSERT_TRUE(testutil::CreateFolders(kDataFolder));   // a full stick has its data already
+        ASSERT_TRUE(testutil::WriteFileBytes(std::string(kDataFolder) + "\\id.tst", "identity"));
+        WriteIni(sIni);
+        DWORD dwCode = ERROR_DISK_FULL;
+        if (bFull) {
+            ASSERT_TRUE(pVolume->Fill("filler"));
+        } else {
+            ASSERT_TRUE(::SetFileAttributesA("R:\\Portable.ini", FILE_ATTRIBUTE_READONLY));
+            dwCode = ERROR_ACCESS_DENIED;
+        }
+        CString sReason;
+        GetErrorText(sReason, dwCode);
+        const std::string sShown = std::string("Cannot write R:\\Portable.ini: ") + sReason.c_str();
+
+        StarterRun accepted = RunStarter("", AnswerByCaption({{kGreetingCaption, IDOK}, {kLicenseCaption, IDOK}}));
+        ASSERT_TRUE(accepted.bEnded);
+        std::vector<UiBox> boxes = accepted.Dialogs();
+        ASSERT_EQ(3u, boxes.size()) << e2e::Describe(boxes);   // the failure is shown once
+        EXPECT_EQ(kGreetingCaption, boxes[0].caption);
+        EXPECT_EQ("Wayfarer", boxes[1].caption);
+        EXPECT_EQ(sShown, boxes[1].Text());
+        EXPECT_EQ(kLicenseCaption, boxes[2].caption);
+        EXPECT_EQ(sIni, testutil::ReadFileOrEmpty("R:\\Portable.ini"));
+        EXPECT_FALSE(testutil::FileExists("R:\\Portable.ini.tmp"));
+        EXPECT_TRUE(accepted.SplashShown());
+        EXPECT_NE(nullptr, e2e::WaitForWatcher(5000));
+        EXPECT_NE(std::string::npos, SetupLog().find(sShown)) << SetupLog();
+        CleanHost();
+
+        StarterRun again = RunStarter("", AnswerByCaption({{kGreetingCaption, IDOK}, {kLicenseCaption, IDCANCEL}}));
+        ASSERT_TRUE(again.bEnded);
+        boxes = again.Dialogs();
+        ASSERT_EQ(3u, boxes.size()) << e2e::Describe(boxes);
+        EXPECT_EQ(kGreetingCaption, boxes[0].caption);
+        EXPECT_EQ(sShown, boxes[1].Text());
+        EXPECT_EQ(kLicenseCaption, boxes[2].caption);
+        CleanHost();
+        ::SetFileAttributesA("R:\\Portable.ini", FILE_ATTRIBUTE_NORMAL);
+        testutil::RemoveTree("R:\\Tessaly");
+        testutil::RemoveTree("R:\\My Tessaly Data");
+    }
+}
