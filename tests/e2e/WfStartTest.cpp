@@ -1352,7 +1352,13 @@ TEST_F(WfStart, AKillWithAHungBrowserBlockedByAProductDialogStillTakesEverything
     StarterRun kill = RunStarter("/silent kill");
     ASSERT_TRUE(kill.bEnded) << "the kill did not end within 90 s";
     EXPECT_EQ(0u, kill.dwExitCode);
-    EXPECT_TRUE(kill.NoDialogs());
+    // The browser's own blocking dialog stays on the screen (its thread is hung), and the
+    // driver sees it whenever its look falls on it: only the starter's boxes count here.
+    std::vector<UiBox> shown;
+    for (const UiBox& b : kill.Dialogs())
+        if (b.processId != browser.Pid())
+            shown.push_back(b);
+    EXPECT_TRUE(shown.empty()) << e2e::Describe(shown);
     // A plain silent kill takes well under a second; one hung window adds a second.
     EXPECT_LT(kill.dwMs, 45000u);
     RecordProperty("kill_ms", static_cast<int>(kill.dwMs));
