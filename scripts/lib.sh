@@ -20,7 +20,7 @@ install_packages() {
 
 BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 lzma-dev googletest g++ clang xz-utils)
-RUN_PACKAGES=(wine wine64 xvfb xauth imagemagick x11-apps)
+RUN_PACKAGES=(wine wine64 xvfb xauth imagemagick x11-apps locales)
 
 # Checks that each program imports only system DLLs (the runtime is linked statically, so
 # nothing else may have to lie beside it on a stick). Names every other DLL; status 1 then.
